@@ -1,0 +1,103 @@
+// DS::Collection: a set-like view over a (count, array) pair that lives in another object.
+//
+// Every table of the library is such a pair: a count and a pointer to a heap array made with
+// array new. The view owns nothing; code that changes a table binds a view on the spot, calls
+// one or two operations and drops it. The holder of the pair frees the array (and, for
+// pointer elements, the elements) with delete[] when it is destroyed.
+//
+// Growth is geometric so that appending n elements costs O(n): the capacity is not stored but
+// derived from the count (0 for an empty pair, otherwise the next power of two at or above the
+// count), which keeps the pair exactly two variables. Removal never shrinks the array, so the
+// real capacity is always at least the derived one.
+#ifndef MARLLIB_DS_H
+#define MARLLIB_DS_H
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <new>
+
+namespace DS {
+
+template <typename T, typename I>
+class Collection {
+public:
+    Collection(I* count, T** array) : count_(count), array_(array) {}
+
+    // Appends value unless it is already present. False (and nothing changed) for a duplicate.
+    bool push(T value) {
+        if (contains(value)) return false;
+        append(value);
+        return true;
+    }
+
+    // Appends value without looking for a duplicate: for tables whose values are new by
+    // construction (a fresh object, the index of the tag being created).
+    void append(T value) {
+        reserve();
+        appendReserved(value);
+    }
+
+    // Makes room for one more element, so that a following appendReserved cannot fail.
+    // Reallocation copies the live elements; if it throws, the pair is unchanged.
+    void reserve() {
+        const std::size_t n = static_cast<std::size_t>(*count_);
+        if (n < capacityFor(n)) return;
+        if (n >= static_cast<std::size_t>(std::numeric_limits<I>::max())) throw std::bad_alloc();
+        const std::size_t grown = n == 0 ? 1 : n * 2;
+        T* const fresh = new T[grown]();
+        if (n > 0) std::copy(*array_, *array_ + n, fresh);
+        delete[] *array_;
+        *array_ = fresh;
+    }
+
+    // Appends after a reserve() on the same, unchanged pair. Never fails.
+    void appendReserved(T value) noexcept {
+        (*array_)[*count_] = value;
+        ++*count_;
+    }
+
+    bool contains(T value) const { return find(value) >= 0; }
+
+    // Removes the first element equal to value, moving later ones down; false if absent.
+    bool remove(T value) {
+        const I at = find(value);
+        if (at < 0) return false;
+        T* const items = *array_;
+        std::copy(items + at + 1, items + *count_, items + at);
+        --*count_;
+        items[*count_] = T();
+        return true;
+    }
+
+    I size() const { return *count_; }
+
+    // The element at index, or the zero value when index is outside 0..count-1.
+    T operator[](I index) const {
+        if (index < 0 || index >= *count_) return T();
+        return (*array_)[index];
+    }
+
+private:
+    // The capacity a pair of this count is guaranteed to have.
+    static std::size_t capacityFor(std::size_t n) {
+        std::size_t capacity = n == 0 ? 0 : 1;
+        while (capacity < n) capacity *= 2;
+        return capacity;
+    }
+
+    I find(T value) const {
+        for (I i = 0; i < *count_; ++i) {
+            if ((*array_)[i] == value) return i;
+        }
+        return -1;
+    }
+
+    I* count_;
+    T** array_;
+};
+
+}  // namespace DS
+
+#endif  // MARLLIB_DS_H

@@ -1,0 +1,59 @@
+// MarlClass::Document: a tree of tags held in two flat tables.
+//
+// All tags sit in one table in creation order and all collections in another; a container
+// tag names its own collection by index, and collection index -1 names the root, which the
+// document holds itself. Nothing is ever removed, so every index keeps its meaning for the
+// document's whole life.
+#ifndef MARLLIB_MARLCLASS_DOCUMENT_H
+#define MARLLIB_MARLCLASS_DOCUMENT_H
+
+#include <cstdint>
+
+#include "marlclass_collection.h"
+#include "marlclass_tag.h"
+#include "marllib.h"
+
+namespace MarlClass {
+
+class Document : public Marl::Document {
+public:
+    static constexpr int32_t kRoot = MARLLIB_ROOT;
+
+    Document() = default;
+    ~Document();
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
+
+    // Result codes and check order are those documented for the marllib_* functions of the
+    // same names in marllib.h.
+    int32_t AddTag(int32_t collection, const char* name, int32_t length, bool isLeaf);
+    int32_t GetCollection(int32_t tag) const;
+    bool SetValue(int32_t tag, const char* value, int32_t length);
+    int32_t GetValue(int32_t tag, char* buffer, int32_t max) const;
+    bool SetName(int32_t tag, const char* name, int32_t length);
+    int32_t GetName(int32_t tag, char* buffer) const;
+    int32_t GetTags(int32_t collection, int32_t* out, int32_t max) const;
+    int32_t GetTagsByName(int32_t collection, const char* name, int32_t length, int32_t* out,
+                          int32_t max) const;
+    int32_t GetTagByName(int32_t collection, const char* name, int32_t length) const;
+
+    // The tag at index, or null when it is out of range.
+    Tag* TagAt(int32_t tag) const;
+    // The collection at index (the root for -1), or null when it is out of range.
+    const Collection* CollectionAt(int32_t collection) const;
+
+    Collection root;                          // collection index -1
+    int32_t tagCount = 0;
+    Marl::Tag** tags = nullptr;               // tagCount tags, in creation order
+    int32_t collectionCount = 0;
+    Marl::Collection** collections = nullptr; // collectionCount collections, in creation order
+
+private:
+    Collection* MutableCollectionAt(int32_t collection);
+    // -1 when the collection does not exist yet, -2 below -1, 0 when it is valid.
+    int32_t CheckCollection(int32_t collection) const;
+};
+
+}  // namespace MarlClass
+
+#endif  // MARLLIB_MARLCLASS_DOCUMENT_H

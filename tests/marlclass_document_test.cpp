@@ -1,0 +1,190 @@
+#include "marlclass_document.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using MarlClass::Document;
+
+int32_t Add(Document& doc, int32_t collection, const std::string& name, bool leaf) {
+    return doc.AddTag(collection, name.data(), static_cast<int32_t>(name.size()), leaf);
+}
+
+std::vector<int32_t> Tags(const Document& doc, int32_t collection) {
+    std::vector<int32_t> out(static_cast<size_t>(doc.GetTags(collection, nullptr, 0)));
+    doc.GetTags(collection, out.data(), static_cast<int32_t>(out.size()));
+    return out;
+}
+
+TEST(Document, NewDocumentIsEmptyAndHasOnlyTheRoot) {
+    Document doc;
+    EXPECT_EQ(doc.GetTags(-1, nullptr, 0), 0);
+    EXPECT_EQ(Add(doc, 0, "a", true), -1);  // no collection exists yet
+    EXPECT_EQ(Add(doc, -2, "a", true), -2);
+    EXPECT_EQ(Add(doc, -1, "a", true), 0);
+}
+
+TEST(Document, AddTagChecksCollectionBeforeName) {
+    Document doc;
+    // Every failure is reported in check order: collection too high, too low, then the name.
+    EXPECT_EQ(doc.AddTag(5, nullptr, 0, true), -1);
+    EXPECT_EQ(doc.AddTag(-7, nullptr, 0, true), -2);
+    EXPECT_EQ(doc.AddTag(-1, nullptr, 1, true), -3);
+    EXPECT_EQ(doc.AddTag(-1, "x", 0, true), -3);
+    EXPECT_EQ(doc.AddTag(-1, std::string(65, 'x').c_str(), 65, true), -3);
+    EXPECT_EQ(doc.tagCount, 0);
+    EXPECT_EQ(doc.collectionCount, 0);
+}
+
+TEST(Document, ContainersGetConsecutiveCollections) {
+    Document doc;
+    EXPECT_EQ(Add(doc, -1, "leaf", true), 0);
+    const int32_t a = Add(doc, -1, "a", false);
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(doc.GetCollection(a), 0);
+    const int32_t b = Add(doc, 0, "b", false);
+    EXPECT_EQ(doc.GetCollection(b), 1);
+    EXPECT_EQ(Tags(doc, -1), (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(Tags(doc, 0), (std::vector<int32_t>{2}));
+    EXPECT_EQ(Tags(doc, 1), std::vector<int32_t>{});
+}
+
+TEST(Document, ContainerRefusedForItsNameLeavesAnUnreferencedCollection) {
+    Document doc;
+    EXPECT_EQ(doc.AddTag(-1, "", 0, false), -3);
+    EXPECT_EQ(doc.collectionCount, 1);
+    EXPECT_EQ(doc.AddTag(-1, std::string(65, 'x').c_str(), 65, false), -3);
+    EXPECT_EQ(doc.collectionCount, 2);
+    const int32_t c = Add(doc, -1, "c", false);
+    EXPECT_EQ(doc.GetCollection(c), 2);
+    // A leaf refused for its name changes nothing.
+    EXPECT_EQ(doc.AddTag(-1, "", 0, true), -3);
+    EXPECT_EQ(doc.collectionCount, 3);
+    EXPECT_EQ(doc.tagCount, 1);
+    // Tags can go into the unreferenced collection; they are counted but not under the root.
+    const int32_t orphan = Add(doc, 0, "orphan", true);
+    EXPECT_EQ(orphan, 1);
+    EXPECT_EQ(Tags(doc, 0), std::vector<int32_t>{orphan});
+    EXPECT_EQ(Tags(doc, -1), std::vector<int32_t>{c});
+}
+
+TEST(Document, GetCollectionResults) {
+    Document doc;
+    const int32_t leaf = Add(doc, -1, "l", true);
+    Add(doc, -1, "c", false);
+    EXPECT_EQ(doc.GetCollection(leaf), -3);
+    EXPECT_EQ(doc.GetCollection(-1), -2);
+    EXPECT_EQ(doc.GetCollection(doc.tagCount), -2);
+    EXPECT_EQ(doc.GetCollection(1000), -2);
+}
+
+TEST(Document, ValueOperationsCheckIndexThenKind) {
+    Document doc;
+    const int32_t leaf = Add(doc, -1, "l", true);
+    const int32_t container = Add(doc, -1, "c", false);
+    EXPECT_FALSE(doc.SetValue(-1, "x", 1));
+    EXPECT_FALSE(doc.SetValue(2, "x", 1));
+    EXPECT_FALSE(doc.SetValue(container, "x", 1));
+    EXPECT_EQ(doc.GetValue(-1, nullptr, 0), -1);
+    EXPECT_EQ(doc.GetValue(2, nullptr, 0), -1);
+    EXPECT_EQ(doc.GetValue(container, nullptr, 0), -2);
+    EXPECT_TRUE(doc.SetValue(leaf, "value", 5));
+    char buffer[5];
+    EXPECT_EQ(doc.GetValue(leaf, buffer, 5), 5);
+    EXPECT_EQ(std::string(buffer, 5), "value");
+    EXPECT_TRUE(doc.SetValue(leaf, "x", -2));
+    EXPECT_EQ(doc.GetValue(leaf, buffer, 5), -2);
+}
+
+TEST(Document, NameOperationsCheckTheIndex) {
+    Document doc;
+    const int32_t tag = Add(doc, -1, "name", false);
+    char buffer[64];
+    EXPECT_EQ(doc.GetName(-1, buffer), -1);
+    EXPECT_EQ(doc.GetName(1, buffer), -1);
+    EXPECT_FALSE(doc.SetName(1, "x", 1));
+    EXPECT_FALSE(doc.SetName(tag, nullptr, 1));
+    EXPECT_TRUE(doc.SetName(tag, "other", 5));  // containers can be renamed too
+    EXPECT_EQ(doc.GetName(tag, buffer), 5);
+    EXPECT_EQ(std::string(buffer, 5), "other");
+}
+
+TEST(Document, GetTagsChecksTheCollectionAndBoundsTheCopy) {
+    Document doc;
+    for (const char* name : {"a", "b", "c"}) Add(doc, -1, name, true);
+    EXPECT_EQ(doc.GetTags(0, nullptr, 0), -1);
+    EXPECT_EQ(doc.GetTags(-2, nullptr, 0), -2);
+    int32_t out[5] = {-9, -9, -9, -9, -9};
+    EXPECT_EQ(doc.GetTags(-1, out, 2), 3);
+    EXPECT_EQ(std::vector<int32_t>(out, out + 5), (std::vector<int32_t>{0, 1, -9, -9, -9}));
+    EXPECT_EQ(doc.GetTags(-1, out, 100), 3);  // a larger max copies only what is stored
+    EXPECT_EQ(std::vector<int32_t>(out, out + 5), (std::vector<int32_t>{0, 1, 2, -9, -9}));
+    EXPECT_EQ(doc.GetTags(-1, out, -1), 3);
+}
+
+TEST(Document, SearchByNameFindsDirectEntriesInCreationOrder) {
+    Document doc;
+    const int32_t first = Add(doc, -1, "user", true);
+    const int32_t box = Add(doc, -1, "box", false);
+    Add(doc, doc.GetCollection(box), "user", true);  // not a direct entry of the root
+    const int32_t second = Add(doc, -1, "user", true);
+    Add(doc, -1, "us", true);
+
+    int32_t out[8];
+    EXPECT_EQ(doc.GetTagsByName(-1, "user", 4, out, 8), 2);
+    EXPECT_EQ(out[0], first);
+    EXPECT_EQ(out[1], second);
+    EXPECT_EQ(doc.GetTagByName(-1, "user", 4), first);
+    EXPECT_EQ(doc.GetTagByName(-1, "u", 1), -1);  // a prefix of a name does not match
+    EXPECT_EQ(doc.GetTagByName(-1, "us", 2), 4);
+}
+
+TEST(Document, SearchByNameEdgeResults) {
+    Document doc;
+    Add(doc, -1, "x", true);
+    Add(doc, -1, "x", true);
+    Add(doc, -1, "x", true);
+    const int32_t empty = doc.GetCollection(Add(doc, -1, "c", false));
+    int32_t out[8] = {-9, -9, -9, -9, -9, -9, -9, -9};
+    EXPECT_EQ(doc.GetTagsByName(-1, "x", 1, nullptr, 8), 0);  // null out gives 0 even on matches
+    EXPECT_EQ(doc.GetTagsByName(-1, "x", 1, out, 0), 0);
+    EXPECT_EQ(doc.GetTagsByName(5, "x", 1, out, 8), 0);
+    EXPECT_EQ(doc.GetTagsByName(-2, "x", 1, out, 8), 0);
+    EXPECT_EQ(doc.GetTagsByName(empty, "x", 1, out, 8), 0);
+    EXPECT_EQ(doc.GetTagsByName(-1, "x", 1, out, 2), 2);  // never writes past max
+    EXPECT_EQ(out[2], -9);
+    EXPECT_EQ(doc.GetTagsByName(-1, nullptr, 1, out, 8), 0);
+    EXPECT_EQ(doc.GetTagByName(5, "x", 1), -1);
+    EXPECT_EQ(doc.GetTagByName(empty, "x", 1), -1);
+    EXPECT_EQ(doc.GetTagByName(-1, nullptr, 1), -1);
+    EXPECT_EQ(doc.GetTagByName(-1, "x", 0), -1);
+    EXPECT_EQ(doc.GetTagByName(-1, std::string(65, 'x').c_str(), 65), -1);
+}
+
+TEST(Document, NamesWithZeroBytesMatchOnlyInFull) {
+    Document doc;
+    const std::string name("a\0b", 3);
+    const int32_t tag = Add(doc, -1, name, true);
+    EXPECT_EQ(doc.GetTagByName(-1, name.data(), 3), tag);
+    EXPECT_EQ(doc.GetTagByName(-1, std::string("a\0c", 3).data(), 3), -1);
+}
+
+TEST(Document, LargeDocumentKeepsEveryIndex) {
+    Document doc;
+    int32_t parent = -1;
+    for (int32_t i = 0; i < 20000; ++i) {
+        const std::string name = "t" + std::to_string(i);
+        const int32_t tag = Add(doc, parent, name, i % 100 != 0);
+        ASSERT_EQ(tag, i);
+        if (i % 100 == 0) parent = doc.GetCollection(tag);
+    }
+    EXPECT_EQ(doc.tagCount, 20000);
+    EXPECT_EQ(doc.collectionCount, 200);
+    EXPECT_EQ(Tags(doc, 0).size(), 100u);  // tags 1..99 and container 100
+    EXPECT_EQ(doc.GetTagByName(199, "t19999", 6), 19999);
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+#include "marlclass_tag.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+using MarlClass::Tag;
+
+std::unique_ptr<Tag> Make(const std::string& name, bool leaf = true) {
+    return std::unique_ptr<Tag>(
+        Tag::Create(name.data(), static_cast<int32_t>(name.size()), leaf, 9));
+}
+
+TEST(Tag, CreateRefusesNullAndNamesOutsideOneTo64Bytes) {
+    const std::string long65(65, 'n');
+    EXPECT_EQ(Tag::Create(nullptr, 3, true, -1), nullptr);
+    EXPECT_EQ(Tag::Create("abc", 0, true, -1), nullptr);
+    EXPECT_EQ(Tag::Create("abc", -1, true, -1), nullptr);
+    EXPECT_EQ(Tag::Create(long65.data(), 65, true, -1), nullptr);
+    EXPECT_NE(Make(std::string(64, 'n')), nullptr);
+    EXPECT_NE(Make("a"), nullptr);
+}
+
+TEST(Tag, LeafGetsNoCollectionContainerKeepsItsOwn) {
+    EXPECT_EQ(Make("a", true)->collection, -1);
+    EXPECT_EQ(Make("a", false)->collection, 9);
+}
+
+TEST(Tag, NewNameFieldIsZeroedPastTheName) {
+    const auto tag = Make("ab");
+    char buffer[64];
+    EXPECT_EQ(tag->GetName(buffer), 2);
+    EXPECT_EQ(std::string(buffer, 2), "ab");
+    for (int i = 2; i < 64; ++i) ASSERT_EQ(buffer[i], 0) << i;
+}
+
+TEST(Tag, RenameKeepsTheOldTailAndRefusalKeepsTheOldName) {
+    const auto tag = Make("abcdef");
+    ASSERT_TRUE(tag->SetName("xy", 2));
+    char buffer[64];
+    EXPECT_EQ(tag->GetName(buffer), 2);
+    EXPECT_EQ(std::string(buffer, 6), "xycdef");
+    EXPECT_FALSE(tag->SetName(nullptr, 2));
+    EXPECT_FALSE(tag->SetName("q", 0));
+    EXPECT_FALSE(tag->SetName(std::string(65, 'q').c_str(), 65));
+    EXPECT_EQ(tag->GetName(buffer), 2);
+    EXPECT_EQ(std::string(buffer, 2), "xy");
+    EXPECT_TRUE(tag->SetName(std::string(64, 'q').c_str(), 64));
+    EXPECT_EQ(tag->GetName(nullptr), 64);
+}
+
+TEST(Tag, ValueRules) {
+    struct Case {
+        const char* bytes;
+        int32_t length;
+        int32_t storedLength;
+        bool holdsBytes;
+    };
+    const Case cases[] = {
+        {"hello", 5, 5, true},
+        {nullptr, 5, 0, false},   // a null pointer counts as length 0
+        {"hello", 0, 0, false},   // empty is the same as no value
+        {"hello", -3, -3, false}, // a negative length is recorded but holds nothing
+    };
+    for (const Case& c : cases) {
+        const auto tag = Make("v");
+        ASSERT_TRUE(tag->SetValue("old", 3));
+        EXPECT_TRUE(tag->SetValue(c.bytes, c.length));
+        EXPECT_EQ(tag->valueLength, c.storedLength);
+        EXPECT_EQ(tag->value != nullptr, c.holdsBytes);
+        char buffer[8] = "-------";
+        EXPECT_EQ(tag->GetValue(buffer, 7), c.storedLength);
+        if (!c.holdsBytes) {
+            EXPECT_EQ(std::string(buffer), "-------");
+        }
+    }
+}
+
+TEST(Tag, GetValueCopiesAtMostTheStoredBytes) {
+    const auto tag = Make("v");
+    tag->SetValue("abc", 3);
+    char buffer[8] = "-------";
+    EXPECT_EQ(tag->GetValue(buffer, 7), 3);
+    EXPECT_EQ(std::string(buffer), "abc----");
+    EXPECT_EQ(tag->GetValue(buffer, 1), 3);
+    EXPECT_EQ(tag->GetValue(nullptr, 3), 3);
+    EXPECT_EQ(tag->GetValue(buffer, -1), 3);
+}
+
+TEST(Tag, ContainerTakesNoValue) {
+    const auto tag = Make("c", false);
+    EXPECT_FALSE(tag->SetValue("x", 1));
+    EXPECT_EQ(tag->value, nullptr);
+}
+
+TEST(Tag, NameEqualsComparesEveryByte) {
+    const std::string withZero("a\0b", 3);
+    const auto tag = Make(withZero);
+    EXPECT_TRUE(tag->NameEquals(withZero.data(), 3));
+    EXPECT_FALSE(tag->NameEquals(std::string("a\0c", 3).data(), 3));
+    EXPECT_FALSE(tag->NameEquals("a", 1));
+    EXPECT_FALSE(tag->NameEquals(nullptr, 3));
+    EXPECT_FALSE(Make("Ab")->NameEquals("ab", 2));
+}
+
+}  // namespace
