@@ -60,6 +60,17 @@ public:
 
     bool contains(T value) const { return find(value) >= 0; }
 
+    // Removes and returns the last element (the zero value when empty). For stacks, whose
+    // top is the last element: the same as remove(top) without scanning from the bottom.
+    T pop() noexcept {
+        if (*count_ <= 0) return T();
+        --*count_;
+        T* const slot = *array_ + *count_;
+        const T top = *slot;
+        *slot = T();
+        return top;
+    }
+
     // Removes the first element equal to value, moving later ones down; false if absent.
     bool remove(T value) {
         const I at = find(value);

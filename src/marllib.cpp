@@ -5,9 +5,11 @@
 #include "marllib.h"
 
 #include <memory>
+#include <utility>
 
 #include "ds.h"
 #include "marlclass_document.h"
+#include "marllib_load.h"
 
 namespace {
 
@@ -44,6 +46,17 @@ void marllib_Close(void) {
 }
 
 int32_t marllib_Create(void) { return Register(std::make_unique<MarlClass::Document>()); }
+
+int32_t marllib_Load(const char* source, int32_t length) {
+    if (length > 0) return Register(MarlLib::LoadText(source, length));
+    std::unique_ptr<MarlClass::Document> document;
+    {
+        MarlLib::FileBytes file;
+        if (!MarlLib::ReadFile(source, file)) return -1;
+        document = MarlLib::LoadText(file.data.get(), file.size);
+    }  // the file's bytes are released before the document is registered
+    return Register(std::move(document));
+}
 
 int32_t marllib_GetCollection(int32_t handle, int32_t tag) {
     const auto* document = Lookup(handle);

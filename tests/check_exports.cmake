@@ -1,7 +1,7 @@
 # Lists the dynamic symbols that LIBRARY defines and fails unless they are exactly the
 # library's exported functions.
 set(expected
-  marllib_AddTag marllib_Close marllib_Create marllib_GetCollection marllib_GetName
+  marllib_AddTag marllib_Close marllib_Create marllib_GetCollection marllib_GetName marllib_Load
   marllib_GetTagByName marllib_GetTags marllib_GetTagsByName marllib_GetValue
   marllib_SetName marllib_SetValue)
 execute_process(COMMAND nm -D --defined-only ${LIBRARY}

@@ -1,0 +1,49 @@
+#include "marlclass_handler.h"
+
+#include "ds.h"
+
+namespace MarlClass {
+
+namespace {
+DS::Collection<int32_t, int32_t> Stack(int32_t& count, int32_t*& array) {
+    return {&count, &array};
+}
+}  // namespace
+
+Handler::~Handler() { delete[] parentStack; }
+
+void Handler::Leaf(const char* name, int32_t nameLength, const char* value, int32_t valueLength) {
+    if (droppedDepth > 0) return;
+    const int32_t tag = document->AddTag(current, name, nameLength, true);
+    if (tag >= 0 && valueLength > 0) document->SetValue(tag, value, valueLength);
+}
+
+void Handler::Tree(const char* name, int32_t nameLength) {
+    if (droppedDepth > 0) {
+        ++droppedDepth;
+        return;
+    }
+    // Room on the stack first, so that a failed allocation leaves the builder in step.
+    auto stack = Stack(parentCount, parentStack);
+    stack.reserve();
+    const int32_t tag = document->AddTag(current, name, nameLength, false);
+    if (tag < 0) {
+        droppedDepth = 1;
+        return;
+    }
+    // Every collection on the stack is distinct (each container has its own), so the
+    // duplicate scan of push is not needed.
+    stack.appendReserved(current);
+    current = document->GetCollection(tag);
+}
+
+void Handler::End() {
+    if (droppedDepth > 0) {
+        --droppedDepth;
+        return;
+    }
+    // A closing tag with no open container is ignored.
+    if (parentCount > 0) current = Stack(parentCount, parentStack).pop();
+}
+
+}  // namespace MarlClass

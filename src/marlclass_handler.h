@@ -1,0 +1,42 @@
+// MarlClass::Handler: the document builder. It turns parse events into document operations:
+// a container is added and descended into, a leaf is added with its value, and the end of a
+// container goes back up one level.
+#ifndef MARLLIB_MARLCLASS_HANDLER_H
+#define MARLLIB_MARLCLASS_HANDLER_H
+
+#include <cstdint>
+
+#include "marlclass_document.h"
+#include "marlparser_entity.h"
+
+namespace MarlClass {
+
+class Handler : public MarlParser::Handler {
+public:
+    // Fills document, which stays the caller's.
+    explicit Handler(Document* document) : document(document) {}
+    ~Handler() override;
+
+    void Leaf(const char* name, int32_t nameLength, const char* value,
+              int32_t valueLength) override;
+    void Tree(const char* name, int32_t nameLength) override;
+    void End() override;
+    void Invalid() override {}
+
+    // The collection that receives new tags, and the number of open containers.
+    int32_t Current() const { return current; }
+    int32_t Depth() const { return parentCount; }
+
+private:
+    Document* document;
+    int32_t parentCount = 0;       // the parent stack: the collection that holds each open
+    int32_t* parentStack = nullptr;  // container, outermost first
+    int32_t current = Document::kRoot;
+    // Containers opened inside one whose add failed, counting that one. Everything in such a
+    // region is dropped; when it closes, building goes on in the collection that was current.
+    int32_t droppedDepth = 0;
+};
+
+}  // namespace MarlClass
+
+#endif  // MARLLIB_MARLCLASS_HANDLER_H

@@ -1,0 +1,65 @@
+// MarlParser::Handler, the interface through which the parser reports what it reads, and
+// MarlParser::EntityHandler, which sits between the parser and the caller's handler and
+// decodes raw names and values on the way.
+#ifndef MARLLIB_MARLPARSER_ENTITY_H
+#define MARLLIB_MARLPARSER_ENTITY_H
+
+#include <cstdint>
+
+namespace MarlParser {
+
+// Receives one event per tag, in text order. Names and values are counted bytes that are
+// valid only during the call; a handler that keeps them copies them.
+class Handler {
+public:
+    Handler() = default;
+    virtual ~Handler() = default;
+    Handler(const Handler&) = delete;
+    Handler& operator=(const Handler&) = delete;
+
+    // <NAME/> (value null or empty, length 0) and <NAME="VALUE">.
+    virtual void Leaf(const char* name, int32_t nameLength, const char* value,
+                      int32_t valueLength) = 0;
+    // <NAME>: a container opens.
+    virtual void Tree(const char* name, int32_t nameLength) = 0;
+    // </>: the innermost open container closes.
+    virtual void End() = 0;
+    // A malformed construct.
+    virtual void Invalid() = 0;
+};
+
+// Decodes what the parser slices out of the text and forwards every event to its target:
+// names lose their escapes and are cut to 64 bytes, values lose their doubled quote bytes.
+// The target always sees a non-null value pointer, also for a leaf without value. The
+// target is not owned.
+class EntityHandler : public Handler {
+public:
+    static constexpr int32_t kNameMax = 64;
+    static constexpr char kEscape = static_cast<char>(0x80);
+    static constexpr char kQuote = '"';
+
+    explicit EntityHandler(Handler* target) : target(target) {}
+
+    void Leaf(const char* name, int32_t nameLength, const char* value,
+              int32_t valueLength) override;
+    void Tree(const char* name, int32_t nameLength) override;
+    void End() override;
+    void Invalid() override;
+
+    // Decodes length raw name bytes into out (64 bytes) and returns the decoded length, 0..64.
+    // 0x80 followed by '1', '2', '3' stands for '=', '/', '>'; followed by any other byte x,
+    // for x (so 0x80 0x80 is one 0x80). A lone 0x80 at the very end stands for itself.
+    int32_t TranslateName(char* out, const char* in, int32_t length) const;
+
+    // Collapses each pair of quote bytes in length raw value bytes into one, writing to out
+    // (room for length bytes), and returns the collapsed length. A lone quote byte at the very
+    // end is kept as it is.
+    static int32_t CollapseValue(char* out, const char* in, int32_t length);
+
+private:
+    Handler* target;
+};
+
+}  // namespace MarlParser
+
+#endif  // MARLLIB_MARLPARSER_ENTITY_H
