@@ -1,7 +1,9 @@
 #include "marlclass_document.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <utility>
 
 #include "ds.h"
 
@@ -129,6 +131,122 @@ int32_t Document::GetTagByName(int32_t collection, const char* name, int32_t len
         if (TagAt(list->items[i])->NameEquals(name, length)) return list->items[i];
     }
     return -1;
+}
+
+}  // namespace MarlClass
+
+// ---- Printing ----
+
+namespace MarlClass {
+
+namespace {
+
+constexpr char kNameEscape = static_cast<char>(0x80);
+
+void Write(FILE* stream, const char* bytes, size_t length) {
+    if (length > 0) std::fwrite(bytes, 1, length, stream);
+}
+
+void Indent(FILE* stream, int depth) {
+    for (int i = 0; i < depth; ++i) std::fputs("  ", stream);
+}
+
+// The escape pair's second byte for a name byte that the reader would not take as itself,
+// or 0 for a byte that is written as it is.
+char NameEscapeFor(char c) {
+    switch (c) {
+        case '=': return '1';
+        case '/': return '2';
+        case '>': return '3';
+        case kNameEscape: return kNameEscape;
+        default: return 0;
+    }
+}
+
+void WriteName(FILE* stream, const Tag& tag) {
+    const char* const name = tag.name;
+    const int32_t length = tag.nameLength;
+    int32_t plain = 0;  // start of the run of bytes not yet written
+    for (int32_t i = 0; i < length; ++i) {
+        const char escaped = NameEscapeFor(name[i]);
+        if (escaped == 0) continue;
+        Write(stream, name + plain, static_cast<size_t>(i - plain));
+        const char pair[2] = {kNameEscape, escaped};
+        Write(stream, pair, 2);
+        plain = i + 1;
+    }
+    Write(stream, name + plain, static_cast<size_t>(length - plain));
+}
+
+// Writes the value with every quote byte doubled.
+void WriteValue(FILE* stream, const char* value, int32_t length) {
+    const char* run = value;
+    const char* const end = value + length;
+    while (const auto* quote =
+               static_cast<const char*>(std::memchr(run, '"', static_cast<size_t>(end - run)))) {
+        Write(stream, run, static_cast<size_t>(quote + 1 - run));  // up to and with the quote
+        std::fputc('"', stream);
+        run = quote + 1;
+    }
+    Write(stream, run, static_cast<size_t>(end - run));
+}
+
+void WriteTag(FILE* stream, const Tag& tag, int depth) {
+    Indent(stream, depth);
+    std::fputc('<', stream);
+    WriteName(stream, tag);
+    if (!tag.isLeaf) {
+        std::fputs(">\n", stream);
+    } else if (tag.value == nullptr) {
+        std::fputs("/>\n", stream);
+    } else {
+        std::fputs("=\"", stream);
+        WriteValue(stream, tag.value, tag.valueLength);
+        std::fputs("\">\n", stream);
+    }
+}
+
+// The frames of the walk: owned here, so that they are released however Print ends.
+class FrameStack {
+public:
+    ~FrameStack() {
+        while (count > 0) delete View().pop();
+        delete[] frames;
+    }
+    DS::Collection<StackNode*, int> View() { return {&count, &frames}; }
+
+private:
+    int count = 0;
+    StackNode** frames = nullptr;
+};
+
+}  // namespace
+
+void Document::Print(FILE* stream) const {
+    FrameStack stack;
+    auto frames = stack.View();
+    std::unique_ptr<StackNode> frontier(new StackNode{&root, 0});
+    for (;;) {
+        const Collection& collection = *frontier->collection;
+        if (frontier->position < collection.count) {
+            const Tag& tag = *TagAt(collection.items[frontier->position]);
+            WriteTag(stream, tag, frames.size());
+            if (tag.isLeaf) {
+                ++frontier->position;
+                continue;
+            }
+            std::unique_ptr<StackNode> inner(new StackNode{CollectionAt(tag.collection), 0});
+            frames.append(frontier.get());
+            frontier.release();
+            frontier = std::move(inner);
+            continue;
+        }
+        if (frames.size() == 0) return;
+        frontier.reset(frames.pop());
+        ++frontier->position;  // past the container just finished
+        Indent(stream, frames.size());
+        std::fputs("</>\n", stream);
+    }
 }
 
 }  // namespace MarlClass

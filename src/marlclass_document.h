@@ -8,12 +8,19 @@
 #define MARLLIB_MARLCLASS_DOCUMENT_H
 
 #include <cstdint>
+#include <cstdio>
 
 #include "marlclass_collection.h"
 #include "marlclass_tag.h"
 #include "marllib.h"
 
 namespace MarlClass {
+
+// One level of the printer's walk: a collection and the position of its next entry.
+struct StackNode {
+    const Collection* collection;
+    int32_t position;
+};
 
 class Document : public Marl::Document {
 public:
@@ -36,6 +43,12 @@ public:
     int32_t GetTagsByName(int32_t collection, const char* name, int32_t length, int32_t* out,
                           int32_t max) const;
     int32_t GetTagByName(int32_t collection, const char* name, int32_t length) const;
+
+    // Writes the tree under the root to stream as Marl text, one tag per line, indented by two
+    // spaces per level. Names and values are written in full and escaped the way the reader
+    // decodes them, so the text loads back into the same tree. An empty document writes
+    // nothing; the stream is neither flushed nor closed, and write errors are not reported.
+    void Print(FILE* stream) const;
 
     // The tag at index, or null when it is out of range.
     Tag* TagAt(int32_t tag) const;
