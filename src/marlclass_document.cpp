@@ -222,15 +222,27 @@ private:
 
 }  // namespace
 
-void Document::Print(FILE* stream) const {
+void Document::Print(FILE* stream) const { PrintCollection(stream, root, 0); }
+
+void Document::PrintTag(FILE* stream, int32_t index) const {
+    const Tag* const tag = TagAt(index);
+    if (tag == nullptr) return;
+    WriteTag(stream, *tag, 0);
+    if (tag->isLeaf) return;
+    PrintCollection(stream, *CollectionAt(tag->collection), 1);
+    std::fputs("</>\n", stream);
+}
+
+void Document::PrintCollection(FILE* stream, const Collection& collection, int depth) const {
+    // The walk keeps its frames on the heap, so any depth of nesting prints.
     FrameStack stack;
     auto frames = stack.View();
-    std::unique_ptr<StackNode> frontier(new StackNode{&root, 0});
+    std::unique_ptr<StackNode> frontier(new StackNode{&collection, 0});
     for (;;) {
-        const Collection& collection = *frontier->collection;
-        if (frontier->position < collection.count) {
-            const Tag& tag = *TagAt(collection.items[frontier->position]);
-            WriteTag(stream, tag, frames.size());
+        const Collection& walked = *frontier->collection;
+        if (frontier->position < walked.count) {
+            const Tag& tag = *TagAt(walked.items[frontier->position]);
+            WriteTag(stream, tag, depth + frames.size());
             if (tag.isLeaf) {
                 ++frontier->position;
                 continue;
@@ -244,7 +256,7 @@ void Document::Print(FILE* stream) const {
         if (frames.size() == 0) return;
         frontier.reset(frames.pop());
         ++frontier->position;  // past the container just finished
-        Indent(stream, frames.size());
+        Indent(stream, depth + frames.size());
         std::fputs("</>\n", stream);
     }
 }

@@ -49,6 +49,9 @@ public:
     // decodes them, so the text loads back into the same tree. An empty document writes
     // nothing; the stream is neither flushed nor closed, and write errors are not reported.
     void Print(FILE* stream) const;
+    // Writes one tag the same way, at no indentation: a leaf's line, or a container's opening
+    // line, its contents one level deeper and its closing line. Nothing for a tag out of range.
+    void PrintTag(FILE* stream, int32_t tag) const;
 
     // The tag at index, or null when it is out of range.
     Tag* TagAt(int32_t tag) const;
@@ -62,6 +65,8 @@ public:
     Marl::Collection** collections = nullptr; // collectionCount collections, in creation order
 
 private:
+    // Writes the entries of collection, and everything under them, depth levels deep.
+    void PrintCollection(FILE* stream, const Collection& collection, int depth) const;
     Collection* MutableCollectionAt(int32_t collection);
     // -1 when the collection does not exist yet, -2 below -1, 0 when it is valid.
     int32_t CheckCollection(int32_t collection) const;

@@ -1,0 +1,182 @@
+// Printing documents as Marl text, and reading the printed text back.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "marlclass_document.h"
+#include "marllib_load.h"
+
+namespace {
+
+using MarlClass::Document;
+
+std::string Printed(const Document& doc, int32_t tag = -2) {
+    FILE* const stream = std::tmpfile();
+    if (stream == nullptr) {
+        ADD_FAILURE() << "no temporary file";
+        return {};
+    }
+    if (tag == -2) {
+        doc.Print(stream);
+    } else {
+        doc.PrintTag(stream, tag);
+    }
+    std::string text(static_cast<size_t>(std::ftell(stream)), '\0');
+    std::rewind(stream);
+    const size_t read = std::fread(&text[0], 1, text.size(), stream);
+    std::fclose(stream);
+    text.resize(read);
+    return text;
+}
+
+int32_t Add(Document& doc, int32_t collection, const std::string& name, bool leaf) {
+    return doc.AddTag(collection, name.data(), static_cast<int32_t>(name.size()), leaf);
+}
+
+int32_t AddLeaf(Document& doc, int32_t collection, const std::string& name,
+                const std::string& value) {
+    const int32_t tag = Add(doc, collection, name, true);
+    doc.SetValue(tag, value.data(), static_cast<int32_t>(value.size()));
+    return tag;
+}
+
+TEST(Print, EmptyDocumentWritesNothing) {
+    Document doc;
+    EXPECT_EQ(Printed(doc), "");
+}
+
+TEST(Print, TemplatesAndIndentation) {
+    Document doc;
+    const int32_t a = doc.GetCollection(Add(doc, -1, "a", false));
+    AddLeaf(doc, a, "b", "x");
+    Add(doc, a, "c", true);
+    Add(doc, -1, "d", true);
+    Add(doc, -1, "empty", false);
+    EXPECT_EQ(Printed(doc), "<a>\n  <b=\"x\">\n  <c/>\n</>\n<d/>\n<empty>\n</>\n");
+}
+
+TEST(Print, NestingIndentsTwoSpacesPerLevel) {
+    Document doc;
+    int32_t collection = -1;
+    for (const char* name : {"one", "two", "three"}) {
+        collection = doc.GetCollection(Add(doc, collection, name, false));
+    }
+    Add(doc, collection, "leaf", true);
+    EXPECT_EQ(Printed(doc),
+              "<one>\n  <two>\n    <three>\n      <leaf/>\n    </>\n  </>\n</>\n");
+}
+
+TEST(Print, LeafWithoutValueBytesIsBare) {
+    for (int32_t length : {0, -5}) {
+        Document doc;
+        const int32_t tag = Add(doc, -1, "v", true);
+        doc.SetValue(tag, "abc", 3);
+        doc.SetValue(tag, "abc", length);
+        EXPECT_EQ(Printed(doc), "<v/>\n") << length;
+    }
+    Document doc;
+    doc.SetValue(Add(doc, -1, "v", true), nullptr, 3);
+    EXPECT_EQ(Printed(doc), "<v/>\n");
+}
+
+TEST(Print, EscapesNamesAndDoublesQuotesAndWritesZeroBytes) {
+    Document doc;
+    AddLeaf(doc, -1, std::string("a=b/c>d\x80" "e", 9), "say \"hi\"");
+    AddLeaf(doc, -1, "/lead", std::string("x\0y", 3));
+    AddLeaf(doc, -1, std::string("z\0", 2), "\"");
+    static const char kExpected[] =
+        "<a\x80" "1b\x80" "2c\x80" "3d\x80\x80" "e=\"say \"\"hi\"\"\">\n"
+        "<\x80" "2lead=\"x\0y\">\n"
+        "<z\0=\"\"\"\">\n";
+    EXPECT_EQ(Printed(doc), std::string(kExpected, sizeof kExpected - 1));
+}
+
+TEST(Print, PrintTagWritesOneSubtreeFromNoIndentation) {
+    Document doc;
+    const int32_t outer = Add(doc, -1, "outer", false);
+    const int32_t inner = Add(doc, doc.GetCollection(outer), "inner", false);
+    const int32_t leaf = AddLeaf(doc, doc.GetCollection(inner), "k", "v");
+    EXPECT_EQ(Printed(doc, inner), "<inner>\n  <k=\"v\">\n</>\n");
+    EXPECT_EQ(Printed(doc, leaf), "<k=\"v\">\n");
+    EXPECT_EQ(Printed(doc, 99), "");
+}
+
+// ---- Round trip: any document prints to text that loads back into the same tree ----
+
+class RandomDocument {
+public:
+    explicit RandomDocument(uint32_t seed) : random(seed) {}
+
+    void Fill(Document& doc) {
+        // Collections that are still open for additions, innermost last.
+        std::vector<int32_t> open{-1};
+        const int tags = Below(40);
+        for (int i = 0; i < tags; ++i) {
+            const int32_t collection = open[static_cast<size_t>(Below(static_cast<int>(open.size())))];
+            const std::string name = Bytes(1 + Below(64));
+            if (Below(4) == 0 && open.size() < 8) {
+                open.push_back(doc.GetCollection(Add(doc, collection, name, false)));
+            } else {
+                const int32_t tag = Add(doc, collection, name, true);
+                if (Below(5) != 0) {
+                    const std::string value = Bytes(Below(3) == 0 ? Below(200) : Below(8));
+                    doc.SetValue(tag, value.data(), static_cast<int32_t>(value.size()));
+                }
+            }
+        }
+    }
+
+private:
+    int Below(int n) { return static_cast<int>(random() % static_cast<uint32_t>(n)); }
+
+    // Bytes that favour the ones with a meaning in the text.
+    std::string Bytes(int length) {
+        static const char kSpecial[] = {'<', '>', '/', '=', '"', '\n', '\r', '\0', '\x80', ' ', '1'};
+        std::string bytes;
+        for (int i = 0; i < length; ++i) {
+            bytes += Below(2) == 0 ? kSpecial[Below(sizeof kSpecial)] : static_cast<char>(Below(256));
+        }
+        return bytes;
+    }
+
+    std::mt19937 random;
+};
+
+// Compares the trees under two collections: names, kinds, values and order.
+void ExpectSameTree(const Document& a, int32_t ca, const Document& b, int32_t cb,
+                    const std::string& where) {
+    const MarlClass::Collection& la = *a.CollectionAt(ca);
+    const MarlClass::Collection& lb = *b.CollectionAt(cb);
+    ASSERT_EQ(la.count, lb.count) << where;
+    for (int32_t i = 0; i < la.count; ++i) {
+        const MarlClass::Tag& ta = *a.TagAt(la.items[i]);
+        const MarlClass::Tag& tb = *b.TagAt(lb.items[i]);
+        const std::string at = where + "/" + std::to_string(i);
+        ASSERT_EQ(std::string(ta.name, static_cast<size_t>(ta.nameLength)),
+                  std::string(tb.name, static_cast<size_t>(tb.nameLength))) << at;
+        ASSERT_EQ(ta.isLeaf, tb.isLeaf) << at;
+        if (ta.isLeaf) {
+            const std::string va = ta.value ? std::string(ta.value, static_cast<size_t>(ta.valueLength)) : "";
+            const std::string vb = tb.value ? std::string(tb.value, static_cast<size_t>(tb.valueLength)) : "";
+            ASSERT_EQ(va, vb) << at;
+        } else {
+            ExpectSameTree(a, ta.collection, b, tb.collection, at);
+        }
+    }
+}
+
+TEST(Print, EveryRandomDocumentReadsBackUnchanged) {
+    for (uint32_t seed = 0; seed < 10000; ++seed) {
+        Document original;
+        RandomDocument(seed).Fill(original);
+        const std::string text = Printed(original);
+        const auto loaded = MarlLib::LoadText(text.data(), static_cast<int32_t>(text.size()));
+        ExpectSameTree(original, -1, *loaded, -1, "seed " + std::to_string(seed));
+        if (HasFatalFailure()) return;
+    }
+}
+
+}  // namespace
