@@ -1,0 +1,435 @@
+// marl_bench: how fast marllib reads Marl text into a queryable tree, how much memory that
+// takes, and how long freeing and printing the tree take, next to established readers of XML
+// (pugixml, tinyxml2, libxml2, expat) and JSON (RapidJSON) given the same tree.
+//
+// Every figure is the median of repeated runs in a fresh child process; every reader's tree is
+// walked once and compared with the generated one before its times count. See bench/run.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "forms.h"
+#include "measure.h"
+#include "readers.h"
+
+namespace {
+
+using bench::Expected;
+using bench::Forms;
+using bench::Outcome;
+using bench::Settings;
+
+struct Options {
+    bool smoke = false;        // tiny inputs, one or few runs: checks that everything works
+    bool scaling = true;
+    bool printing = true;
+    std::vector<std::string> shapes{"config", "flat", "big", "deep"};
+    Settings settings;
+};
+
+struct Row {
+    std::string reader;
+    const char* form;
+    size_t inputBytes;
+    Outcome outcome;
+    bool isMarllib;
+};
+
+bool failures = false;  // a marllib row failed: the run exits non-zero
+
+// ---- formatting ----
+
+std::string Grouped(uint64_t n) {
+    std::string digits = std::to_string(n), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+double Mb(size_t bytes) { return static_cast<double>(bytes) / 1e6; }
+
+std::string Ratio(double mine, double theirs) {
+    if (!(mine > 0) || !(theirs > 0)) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", mine / theirs);
+    return text;
+}
+
+std::string PeakMultiple(const Outcome& o, size_t inputBytes) {
+    if (o.peakBytes < 0) return "?";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", o.peakBytes / static_cast<double>(inputBytes));
+    return text;
+}
+
+// The peak as a multiple of the input's size.
+double PeakPerInput(const Outcome& o, size_t inputBytes) {
+    return o.peakBytes < 0 ? -1 : o.peakBytes / static_cast<double>(inputBytes);
+}
+
+void PrintRows(const std::vector<Row>& rows, uint64_t tags) {
+    const Row* pugi = nullptr;
+    for (const Row& row : rows) {
+        if (row.reader.rfind("pugixml", 0) == 0 && row.outcome.ok) pugi = &row;
+    }
+    const double count = static_cast<double>(tags);
+    auto mbPerSecond = [](const Row& row) {
+        return static_cast<double>(row.inputBytes) / (row.outcome.loadNs / 1e9) / 1e6;
+    };
+    std::printf("  %-26s %-4s %8s %4s %9s %7s %8s %8s %7s | %6s %6s %6s %6s %6s\n", "reader",
+                "form", "input MB", "runs", "load ms", "MB/s", "ns/tag", "free ms", "peak/in",
+                "MB/s", "ns/tag", "free", "peak/in", "peak B");
+    for (const Row& row : rows) {
+        const Outcome& o = row.outcome;
+        if (!o.ok) {
+            std::printf("  %-26s %-4s %8.2f  FAILED: %s\n", row.reader.c_str(), row.form,
+                        Mb(row.inputBytes), o.note);
+            if (row.isMarllib) failures = true;
+            continue;
+        }
+        std::string ratios[5];
+        if (row.isMarllib) {
+            for (std::string& r : ratios) r = "-";
+            if (pugi) {
+                const Outcome& p = pugi->outcome;
+                ratios[0] = Ratio(mbPerSecond(row), mbPerSecond(*pugi));
+                ratios[1] = Ratio(o.loadNs, p.loadNs);
+                ratios[2] = Ratio(o.freeNs, p.freeNs);
+                ratios[3] = Ratio(PeakPerInput(o, row.inputBytes),
+                                  PeakPerInput(p, pugi->inputBytes));
+                ratios[4] = Ratio(o.peakBytes, p.peakBytes);
+            }
+        }
+        std::printf("  %-26s %-4s %8.2f %4d %9.2f %7.1f %8.1f %8.2f %7s | %6s %6s %6s %6s %6s\n",
+                    row.reader.c_str(), row.form, Mb(row.inputBytes), o.runs, o.loadNs / 1e6,
+                    mbPerSecond(row), o.loadNs / count, o.freeNs / 1e6,
+                    PeakMultiple(o, row.inputBytes).c_str(), ratios[0].c_str(),
+                    ratios[1].c_str(), ratios[2].c_str(), ratios[3].c_str(), ratios[4].c_str());
+    }
+}
+
+void PrintPrintRows(const std::vector<Row>& rows, uint64_t tags) {
+    const Row* pugi = nullptr;
+    for (const Row& row : rows) {
+        if (!row.isMarllib && row.outcome.ok) pugi = &row;
+    }
+    auto mbPerSecond = [](const Row& row) {
+        return static_cast<double>(row.inputBytes) / (row.outcome.loadNs / 1e9) / 1e6;
+    };
+    std::printf("  %-26s %-4s %8s %4s %9s %7s %8s %16s | %6s %6s\n", "printer", "form",
+                "text MB", "runs", "print ms", "MB/s", "ns/tag", "", "MB/s", "ns/tag");
+    for (const Row& row : rows) {
+        const Outcome& o = row.outcome;
+        if (!o.ok) {
+            std::printf("  %-26s %-4s %8.2f  FAILED: %s\n", row.reader.c_str(), row.form,
+                        Mb(row.inputBytes), o.note);
+            if (row.isMarllib) failures = true;
+            continue;
+        }
+        std::string ratios[2];
+        if (row.isMarllib) {
+            ratios[0] = pugi ? Ratio(mbPerSecond(row), mbPerSecond(*pugi)) : "-";
+            ratios[1] = pugi ? Ratio(o.loadNs, pugi->outcome.loadNs) : "-";
+        }
+        std::printf("  %-26s %-4s %8.2f %4d %9.2f %7.1f %8.1f %16s | %6s %6s\n",
+                    row.reader.c_str(), row.form, Mb(row.inputBytes), o.runs, o.loadNs / 1e6,
+                    mbPerSecond(row), o.loadNs / static_cast<double>(tags), "",
+                    ratios[0].c_str(), ratios[1].c_str());
+    }
+}
+
+// ---- running ----
+
+// Writes text to a new temporary file and returns its path ("" on failure).
+std::string WriteTempFile(const std::string& text) {
+    const char* dir = std::getenv("TMPDIR");
+    std::string path = std::string(dir && *dir ? dir : "/tmp") + "/marl_bench_XXXXXX";
+    const int fd = mkstemp(path.data());
+    if (fd < 0) return "";
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+    if (done != text.size()) {
+        unlink(path.c_str());
+        return "";
+    }
+    return path;
+}
+
+Row Read(const std::string& reader, const char* form, size_t inputBytes, bool isMarllib,
+         const std::function<bench::Reader*()>& make, const Settings& settings) {
+    return {reader, form, inputBytes, bench::MeasureReader(make, settings), isMarllib};
+}
+
+struct ShapeResult {
+    std::string name;
+    Outcome marllib, pugixml, marllibFree, marllibPrint, pugixmlPrint;
+};
+
+void RunShape(const std::string& title, const Forms& forms, bool printable,
+              const Options& options, std::vector<ShapeResult>& summary) {
+    const Expected& e = forms.expected;
+    std::printf("\n%s\n  %s tags (%s containers, %s leaves), %s value bytes; Marl %.2f MB, XML "
+                "%.2f MB, JSON %.2f MB\n\n",
+                title.c_str(), Grouped(e.tags).c_str(), Grouped(e.containers).c_str(),
+                Grouped(e.tags - e.containers).c_str(), Grouped(e.valueBytes).c_str(),
+                Mb(forms.marl.size()), Mb(forms.xml.size()), Mb(forms.json.size()));
+
+    const Settings& s = options.settings;
+    const std::string path = WriteTempFile(forms.marl);
+    std::vector<Row> rows;
+    rows.push_back(Read("marllib_Load (memory)", "Marl", forms.marl.size(), true,
+                        [&] { return bench::NewMarllibMemory(forms.marl, e); }, s));
+    if (path.empty()) {
+        Row failed{"marllib_Load (file)", "Marl", forms.marl.size(), Outcome(), true};
+        std::snprintf(failed.outcome.note, sizeof failed.outcome.note,
+                      "cannot write a temporary file");
+        rows.push_back(failed);
+    } else {
+        rows.push_back(Read("marllib_Load (file)", "Marl", forms.marl.size(), true,
+                            [&] { return bench::NewMarllibFile(path, e); }, s));
+        unlink(path.c_str());
+    }
+    rows.push_back(Read("pugixml load_buffer", "XML", forms.xml.size(), false,
+                        [&] { return bench::NewPugixml(forms.xml, e); }, s));
+    rows.push_back(Read("tinyxml2 Parse", "XML", forms.xml.size(), false,
+                        [&] { return bench::NewTinyxml2(forms.xml, e); }, s));
+    rows.push_back(Read("libxml2 xmlReadMemory", "XML", forms.xml.size(), false,
+                        [&] { return bench::NewLibxml2(forms.xml, e); }, s));
+    rows.push_back(Read("expat (SAX, counts only)", "XML", forms.xml.size(), false,
+                        [&] { return bench::NewExpat(forms.xml, e); }, s));
+    rows.push_back(Read("RapidJSON Document::Parse", "JSON", forms.json.size(), false,
+                        [&] { return bench::NewRapidjson(forms.json, e); }, s));
+    PrintRows(rows, e.tags);
+
+    ShapeResult result;
+    result.name = title.substr(0, title.find(':'));
+    result.marllib = rows[0].outcome;
+    result.pugixml = rows[2].outcome;
+
+    if (!options.printing) {
+    } else if (!printable) {
+        std::printf("\n  printing: not measured for this shape: its printed form indents every "
+                    "line by its depth and would take %.1f GB\n",
+                    2.0 * static_cast<double>(e.tags) * static_cast<double>(e.tags) / 1e9);
+    } else {
+        std::vector<Row> prints;
+        // Room for the printed text with slack: pugixml indents one level more than the input.
+        const size_t marlRoom = forms.marl.size() + (1u << 20);
+        const size_t xmlRoom = forms.xml.size() + 3 * e.tags + (1u << 20);
+        prints.push_back({"marllib Document::Print", "Marl", forms.marl.size(),
+                          bench::MeasurePrinter(
+                              [&] { return bench::NewMarllibPrinter(forms.marl); }, marlRoom, s),
+                          true});
+        prints.push_back({"pugixml save (FILE*)", "XML", forms.xml.size(),
+                          bench::MeasurePrinter(
+                              [&] { return bench::NewPugixmlPrinter(forms.xml, e); }, xmlRoom, s),
+                          false});
+        std::printf("\n");
+        PrintPrintRows(prints, e.tags);
+        result.marllibPrint = prints[0].outcome;
+        result.pugixmlPrint = prints[1].outcome;
+    }
+    summary.push_back(result);
+}
+
+void RunScaling(const std::vector<uint64_t>& sizes, const Options& options) {
+    std::printf("\nscaling: the config shape at growing sizes, marllib_Load from memory against "
+                "pugixml load_buffer\n\n");
+    std::printf("  %12s %9s | %14s %14s %7s | %15s %15s %7s\n", "tags", "Marl MB",
+                "marllib ns/tag", "pugixml ns/tag", "ratio", "marllib peak/in",
+                "pugixml peak/in", "peak B");
+    for (const uint64_t size : sizes) {
+        const Forms forms = bench::MakeConfig(size, 1);
+        const Expected& e = forms.expected;
+        const Outcome mine = bench::MeasureReader(
+            [&] { return bench::NewMarllibMemory(forms.marl, e); }, options.settings);
+        const Outcome theirs = bench::MeasureReader(
+            [&] { return bench::NewPugixml(forms.xml, e); }, options.settings);
+        std::printf("  %12s %9.2f |", Grouped(e.tags).c_str(), Mb(forms.marl.size()));
+        if (!mine.ok || !theirs.ok) {
+            std::printf(" FAILED: marllib: %s; pugixml: %s\n", mine.ok ? "ok" : mine.note,
+                        theirs.ok ? "ok" : theirs.note);
+            if (!mine.ok) failures = true;
+            continue;
+        }
+        const double tags = static_cast<double>(e.tags);
+        std::printf(" %14.1f %14.1f %7s | %15s %15s %7s\n", mine.loadNs / tags,
+                    theirs.loadNs / tags, Ratio(mine.loadNs, theirs.loadNs).c_str(),
+                    PeakMultiple(mine, forms.marl.size()).c_str(),
+                    PeakMultiple(theirs, forms.xml.size()).c_str(),
+                    Ratio(mine.peakBytes, theirs.peakBytes).c_str());
+    }
+}
+
+void PrintSummary(const std::vector<ShapeResult>& summary) {
+    std::printf("\nmarllib_Load (memory) against pugixml in this run: marllib's load time, free "
+                "time, peak bytes and\nprint time divided by pugixml's (above 1: marllib takes "
+                "more)\n\n");
+    std::printf("  %-8s %8s %8s %8s %8s\n", "shape", "load", "free", "peak", "print");
+    for (const ShapeResult& r : summary) {
+        const bool both = r.marllib.ok && r.pugixml.ok;
+        const bool printed = r.marllibPrint.ok && r.pugixmlPrint.ok;
+        std::printf("  %-8s %8s %8s %8s %8s\n", r.name.c_str(),
+                    both ? Ratio(r.marllib.loadNs, r.pugixml.loadNs).c_str() : "-",
+                    both ? Ratio(r.marllib.freeNs, r.pugixml.freeNs).c_str() : "-",
+                    both ? Ratio(r.marllib.peakBytes, r.pugixml.peakBytes).c_str() : "-",
+                    printed ? Ratio(r.marllibPrint.loadNs, r.pugixmlPrint.loadNs).c_str() : "-");
+    }
+}
+
+std::string CpuModel() {
+    FILE* info = std::fopen("/proc/cpuinfo", "r");
+    if (info == nullptr) return "unknown";
+    char line[512];
+    std::string model = "unknown";
+    while (std::fgets(line, sizeof line, info) != nullptr) {
+        if (std::strncmp(line, "model name", 10) == 0) {
+            const char* colon = std::strchr(line, ':');
+            if (colon != nullptr) model = colon + 2;
+            while (!model.empty() && model.back() == '\n') model.pop_back();
+            break;
+        }
+    }
+    std::fclose(info);
+    return model;
+}
+
+bool PeakCanBeReset() {
+    FILE* refs = std::fopen("/proc/self/clear_refs", "w");
+    if (refs == nullptr) return false;
+    const bool ok = std::fputs("5", refs) >= 0;
+    return std::fclose(refs) == 0 && ok;
+}
+
+void Usage(const char* program) {
+    std::fprintf(stderr,
+                 "usage: %s [--smoke] [--budget SECONDS] [--shapes config,flat,big,deep]\n"
+                 "          [--no-scaling] [--no-print]\n",
+                 program);
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--smoke") {
+            options.smoke = true;
+        } else if (arg == "--no-scaling") {
+            options.scaling = false;
+        } else if (arg == "--no-print") {
+            options.printing = false;
+        } else if (arg == "--budget" && i + 1 < argc) {
+            options.settings.budgetSeconds = std::atof(argv[++i]);
+        } else if (arg == "--shapes" && i + 1 < argc) {
+            options.shapes.clear();
+            std::string list = argv[++i];
+            for (size_t at = 0; at <= list.size();) {
+                const size_t comma = std::min(list.find(',', at), list.size());
+                options.shapes.push_back(list.substr(at, comma - at));
+                at = comma + 1;
+            }
+        } else {
+            return false;
+        }
+    }
+    if (options.smoke) {
+        options.settings.budgetSeconds = 0;
+        options.settings.minRuns = 1;
+        options.settings.maxRuns = 1;
+        options.settings.timeoutSeconds = 120;
+    }
+    return true;
+}
+
+bool Wanted(const Options& options, const std::string& shape) {
+    for (const std::string& s : options.shapes) {
+        if (s == shape) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        Usage(argv[0]);
+        return 2;
+    }
+    // Recursive readers (RapidJSON, for one) need deep stacks for the deep shape.
+    rlimit stack{};
+    if (getrlimit(RLIMIT_STACK, &stack) == 0) {
+        const rlim_t want = rlim_t{100} << 20;
+        if (stack.rlim_cur != RLIM_INFINITY && stack.rlim_cur < want) {
+            stack.rlim_cur = stack.rlim_max == RLIM_INFINITY ? want : std::min(want, stack.rlim_max);
+            setrlimit(RLIMIT_STACK, &stack);
+        }
+    }
+    bench::InitReaders();
+
+    const uint64_t scale = options.smoke ? 100 : 1;
+    const Settings& s = options.settings;
+    const std::time_t now = std::time(nullptr);
+    char date[64];
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
+    std::printf("marl_bench%s, %s\n", options.smoke ? " (smoke: inputs 1/100, one run)" : "",
+                date);
+#ifdef __clang__
+    const char* compiler = "";
+#else
+    const char* compiler = "GCC ";
+#endif
+    std::printf("  cpu: %s, %ld online; compiler: %s%s\n", CpuModel().c_str(),
+                sysconf(_SC_NPROCESSORS_ONLN), compiler, __VERSION__);
+    std::printf("  peers: %s\n", bench::PeerVersions().c_str());
+    std::printf("  each figure is the median of 'runs' timed runs (at most %d, about %.1f s per "
+                "row); each row runs in a fresh process\n",
+                s.maxRuns, s.budgetSeconds);
+    std::printf("  peak/in: peak resident growth during one load over the input's size (%s)\n",
+                PeakCanBeReset() ? "VmHWM reset through clear_refs"
+                                 : "VmHWM since fork: clear_refs refused");
+    std::printf("  right of '|': marllib's figure divided by pugixml's in the same run (peak B: "
+                "peak bytes,\n  the same tree in both); ns/tag and ms ratios above 1 mean marllib "
+                "is slower, MB/s ratios below 1 likewise\n");
+
+    std::vector<ShapeResult> summary;
+    const auto run = [&](const std::string& shape, const std::string& title, const Forms& forms,
+                         bool printable) {
+        RunShape(shape + ": " + title, forms, printable, options, summary);
+    };
+    if (Wanted(options, "config")) {
+        run("config", "containers of 10-50 entries, leaves 3-4 levels deep, short values",
+            bench::MakeConfig(1000000 / scale, 1), true);
+    }
+    if (Wanted(options, "flat")) {
+        run("flat", "leaves without value, all in the root collection",
+            bench::MakeFlat(1000000 / scale, 2), true);
+    }
+    if (Wanted(options, "big")) {
+        run("big", "leaves with 10 KB values, in the root collection",
+            bench::MakeBigValues(10000 / scale, 10240, 3), true);
+    }
+    if (Wanted(options, "deep")) {
+        run("deep", "containers nested in one another, one tag per line, no indentation",
+            bench::MakeDeep(100000 / scale), false);
+    }
+    if (options.scaling) RunScaling({100000 / scale, 1000000 / scale, 4000000 / scale}, options);
+    PrintSummary(summary);
+    return failures ? 1 : 0;
+}

@@ -1,0 +1,71 @@
+// Measuring one reader (or printer) on one input, in a process of its own.
+//
+// Each measurement runs in a fresh child made with fork(): the input is already in memory,
+// shared with the parent, and the child's peak resident size is reset (or, where the kernel
+// does not allow that, read) before the one load whose peak is reported. A crash or a hang
+// in a reader takes only that child down. The child sends its Outcome back through a pipe.
+#ifndef MARLLIB_BENCH_MEASURE_H
+#define MARLLIB_BENCH_MEASURE_H
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+namespace bench {
+
+// The benchmark's view of one reader: build a tree from the input, check it, destroy it.
+class Reader {
+public:
+    virtual ~Reader() = default;
+    // Builds the tree; false, with the reason in why, when the reader reports a failure.
+    virtual bool Load(std::string& why) = 0;
+    // A cheap check after each timed load (not timed), e.g. the root's entry count.
+    virtual bool Recheck(std::string& why) { (void)why; return true; }
+    // Walks the whole loaded tree once and compares it with what was generated.
+    virtual bool Verify(std::string& why) = 0;
+    // Destroys what Load built.
+    virtual void Free() = 0;
+};
+
+// The benchmark's view of one printer: write the loaded tree to a stream.
+class Printer {
+public:
+    virtual ~Printer() = default;
+    // Loads the tree to be printed (not timed).
+    virtual bool Prepare(std::string& why) = 0;
+    virtual void Print(FILE* stream) = 0;
+    // Checks the bytes that one Print wrote.
+    virtual bool Verify(const char* text, size_t length, std::string& why) = 0;
+};
+
+struct Settings {
+    double budgetSeconds = 2.0;  // timed repetitions stop once they have taken about this long
+    int minRuns = 3;
+    int maxRuns = 31;
+    int timeoutSeconds = 600;    // a child still running after this is killed
+};
+
+// The result of one measurement, sent from the child as plain bytes.
+struct Outcome {
+    bool ok = false;
+    char note[240] = {};   // why it failed, if it did
+    int runs = 0;          // timed repetitions
+    double loadNs = 0;     // median time of one load (or print)
+    double freeNs = 0;     // median time of destroying what was loaded
+    double peakBytes = 0;  // peak resident growth over the baseline during one load
+    bool peakExact = false;  // the peak was reset right before the load (else read since fork)
+};
+
+// Runs a reader in a child: one load for the peak memory, a full walk to verify it, then timed
+// load/free repetitions; the medians are reported.
+Outcome MeasureReader(const std::function<Reader*()>& make, const Settings& settings);
+
+// Runs a printer in a child: one print checked for its output, then timed prints into a
+// memory stream of `capacity` bytes.
+Outcome MeasurePrinter(const std::function<Printer*()>& make, size_t capacity,
+                       const Settings& settings);
+
+}  // namespace bench
+
+#endif  // MARLLIB_BENCH_MEASURE_H

@@ -1,0 +1,33 @@
+// The readers and printers that the benchmark compares: marllib itself and its peers.
+#ifndef MARLLIB_BENCH_READERS_H
+#define MARLLIB_BENCH_READERS_H
+
+#include <string>
+
+#include "forms.h"
+#include "measure.h"
+
+namespace bench {
+
+// Each reader reads its input in place from the caller's buffer (or, for the file load, from
+// a path) and checks what it built against `expected`.
+Reader* NewMarllibMemory(const std::string& marl, const Expected& expected);
+Reader* NewMarllibFile(const std::string& path, const Expected& expected);
+Reader* NewPugixml(const std::string& xml, const Expected& expected);
+Reader* NewTinyxml2(const std::string& xml, const Expected& expected);
+Reader* NewLibxml2(const std::string& xml, const Expected& expected);
+Reader* NewExpat(const std::string& xml, const Expected& expected);
+Reader* NewRapidjson(const std::string& json, const Expected& expected);
+
+// marllib's Document::Print must write exactly the generated Marl text; pugixml's save is
+// read back and must give the generated tree.
+Printer* NewMarllibPrinter(const std::string& marl);
+Printer* NewPugixmlPrinter(const std::string& xml, const Expected& expected);
+
+// One-time set-up and the versions of the peers, for the report's header.
+void InitReaders();
+std::string PeerVersions();
+
+}  // namespace bench
+
+#endif  // MARLLIB_BENCH_READERS_H
