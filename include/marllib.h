@@ -27,6 +27,9 @@
 #include <stdbool.h>
 #endif
 
+/* MARLLIB_VERSION_MAJOR, _MINOR, _PATCH and MARLLIB_VERSION_STRING ("1.0.0"). */
+#include "marllib_version.h"
+
 #if defined(_WIN32) || defined(__CYGWIN__)
 #  if defined(MARLLIB_BUILDING)
 #    define MARLLIB_API __declspec(dllexport)

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "marllib_version.h"
+
 namespace {
 
 struct Outcome {
@@ -138,7 +140,7 @@ TEST_F(MarlTool, UnreadableFilesAndWrongCommandLines) {
     const Outcome help = Marl("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: marl"), std::string::npos);
-    EXPECT_EQ(Marl("--version").out, std::string("marl ") + MARL_VERSION + "\n");
+    EXPECT_EQ(Marl("--version").out, std::string("marl ") + MARLLIB_VERSION_STRING + "\n");
 }
 
 }  // namespace

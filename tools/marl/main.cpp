@@ -9,6 +9,7 @@
 
 #include "check.h"
 #include "marlclass_document.h"
+#include "marllib.h"
 #include "marllib_load.h"
 
 namespace {
@@ -138,7 +139,7 @@ int main(int argc, char** argv) {
     if (!args.empty()) args.erase(args.begin());
     if (command == "--help" || command == "-h") return Usage(stdout, kOk);
     if (command == "--version") {
-        std::printf("marl %s\n", MARL_VERSION);
+        std::printf("marl %s\n", MARLLIB_VERSION_STRING);
         return kOk;
     }
     int status = kWrongUsage;

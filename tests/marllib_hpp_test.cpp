@@ -1,0 +1,270 @@
+// marllib.hpp, the C++ layer over the exported functions: what it reads back, and the
+// exception each failure becomes. Linked against the library itself, as a host's program is.
+#include "marllib.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using marl::Document;
+using marl::errc;
+using Tags = std::vector<int32_t>;
+
+class Hpp : public ::testing::Test {
+protected:
+    void SetUp() override { marl::close_all(); }
+    void TearDown() override { marl::close_all(); }
+};
+
+// Runs `call`, expects it to throw marl::error of `code`, and returns the message.
+template <typename Call>
+std::string FailureOf(Call call, errc code) {
+    try {
+        call();
+    } catch (const marl::error& failure) {
+        EXPECT_EQ(failure.code(), code) << failure.what();
+        return failure.what();
+    }
+    ADD_FAILURE() << "nothing was thrown";
+    return std::string();
+}
+
+// A view one byte longer than any length the C interface takes. The layer must refuse it by
+// its size alone, before it reads (or passes on) any of its bytes.
+std::string_view Oversized(const char* bytes) {
+    return std::string_view(bytes, static_cast<size_t>(std::numeric_limits<int32_t>::max()) + 1);
+}
+
+TEST_F(Hpp, BuildsADocumentAndReadsItBack) {
+    Document doc = Document::create();
+    EXPECT_EQ(doc.handle(), 0);
+    const int32_t server = doc.add_container(Document::root, "server");
+    const int32_t items = doc.collection(server);
+    const int32_t port = doc.add_leaf(items, "port", "8080");
+    const int32_t verbose = doc.add_leaf(items, "verbose");
+    const int32_t users = doc.collection(doc.add_container(items, "users"));
+
+    EXPECT_EQ(doc.tags(), Tags{server});
+    EXPECT_EQ(doc.tags(items), (Tags{port, verbose, doc.tags(items).back()}));
+    EXPECT_TRUE(doc.tags(users).empty());
+    EXPECT_EQ(doc.name(server), "server");
+    EXPECT_EQ(doc.value(port), "8080");
+    EXPECT_EQ(doc.value(verbose), "");
+    EXPECT_FALSE(doc.is_leaf(server));
+    EXPECT_TRUE(doc.is_leaf(verbose));
+
+    doc.set_value(port, "9090");
+    doc.set_value(verbose, "");
+    doc.set_name(server, "service");
+    EXPECT_EQ(doc.value(port), "9090");
+    EXPECT_EQ(doc.value(verbose), "");
+    EXPECT_EQ(doc.name(server), "service");
+}
+
+TEST_F(Hpp, NamesAndValuesAreByteStrings) {
+    Document doc = Document::create();
+    const std::string longest(64, 'n');
+    const std::string odd_name("a\0b\xff", 4);
+    const std::string odd_value("\0\"<>\n\xfe", 6);
+    const int32_t tag = doc.add_leaf(Document::root, odd_name, odd_value);
+    EXPECT_EQ(doc.name(tag), odd_name);
+    EXPECT_EQ(doc.value(tag), odd_value);
+    doc.set_name(tag, longest);
+    EXPECT_EQ(doc.name(tag), longest);
+    EXPECT_EQ(doc.find(Document::root, longest), tag);
+    const std::string big(100000, 'v');
+    doc.set_value(tag, big);
+    EXPECT_EQ(doc.value(tag), big);
+}
+
+TEST_F(Hpp, RefusesNamesOutsideOneToSixtyFourBytes) {
+    Document doc = Document::create();
+    const int32_t first = doc.add_container(Document::root, "first");
+    for (const std::string& name : {std::string(), std::string(65, 'n')}) {
+        SCOPED_TRACE(name.size());
+        const std::string message =
+            FailureOf([&] { doc.add_container(Document::root, name); }, errc::bad_name);
+        EXPECT_NE(message.find(std::to_string(name.size())), std::string::npos) << message;
+        FailureOf([&] { doc.add_leaf(Document::root, name, "v"); }, errc::bad_name);
+        FailureOf([&] { doc.set_name(first, name); }, errc::bad_name);
+    }
+    // Nothing was added, not even the collection of a refused container, and the old name stays.
+    EXPECT_EQ(doc.tags(), Tags{first});
+    EXPECT_EQ(doc.collection(doc.add_container(Document::root, "second")), 1);
+    EXPECT_EQ(doc.name(first), "first");
+}
+
+TEST_F(Hpp, FindsDirectEntriesByName) {
+    Document doc = Document::load_text("<a=\"1\"><box><a=\"inner\"></><b/><a=\"2\"><a/>");
+    const Tags top = doc.tags();
+    ASSERT_EQ(top.size(), 5u);
+    EXPECT_EQ(doc.find(Document::root, "a"), top[0]);
+    EXPECT_EQ(doc.find(Document::root, "b"), top[2]);
+    EXPECT_EQ(doc.find(Document::root, "c"), std::nullopt);
+    EXPECT_EQ(doc.find(Document::root, ""), std::nullopt);
+    EXPECT_EQ(doc.find_all(Document::root, "a"), (Tags{top[0], top[3], top[4]}));
+    EXPECT_EQ(doc.find_all(Document::root, "box"), Tags{top[1]});
+    EXPECT_TRUE(doc.find_all(Document::root, "none").empty());
+
+    const int32_t inside = doc.collection(top[1]);
+    EXPECT_EQ(doc.value(*doc.find(inside, "a")), "inner");
+    const int32_t empty = doc.collection(doc.add_container(Document::root, "empty"));
+    EXPECT_EQ(doc.find(empty, "a"), std::nullopt);
+    EXPECT_TRUE(doc.find_all(empty, "a").empty());
+
+    // A collection that does not exist is an error, not a miss.
+    FailureOf([&] { doc.find(empty + 1, "a"); }, errc::no_such_collection);
+    FailureOf([&] { doc.find_all(-2, "a"); }, errc::no_such_collection);
+}
+
+TEST_F(Hpp, LoadsTextByItsLengthAlone) {
+    const std::string text = "<a=\"1\"><b=\"2\">";
+    Document doc = Document::load_text(std::string_view(text).substr(0, 7));
+    ASSERT_EQ(doc.tags().size(), 1u);
+    EXPECT_EQ(doc.name(doc.tags()[0]), "a");
+
+    // Empty text is an empty document, never a file path.
+    Document empty = Document::load_text(std::string_view());
+    EXPECT_EQ(empty.handle(), 1);
+    EXPECT_TRUE(empty.tags().empty());
+    EXPECT_TRUE(Document::load_text("").tags().empty());
+}
+
+TEST_F(Hpp, LoadsFilesAndSaysWhichOneItCannotRead) {
+    const std::string path = ::testing::TempDir() + "marllib_hpp_test.marl";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("<rooms><room=\"Hall\"></>", file);
+    std::fclose(file);
+    Document doc = Document::load(path);
+    const int32_t rooms = doc.collection(*doc.find(Document::root, "rooms"));
+    EXPECT_EQ(doc.value(*doc.find(rooms, "room")), "Hall");
+    std::remove(path.c_str());
+
+    const std::string missing = ::testing::TempDir() + "marllib_hpp_absent.marl";
+    const std::string message = FailureOf([&] { Document::load(missing); }, errc::unreadable_file);
+    EXPECT_NE(message.find(missing), std::string::npos) << message;
+    FailureOf([&] { Document::load(path + std::string(1, '\0') + "x"); }, errc::unreadable_file);
+    // A failed load registers nothing: the next document gets the following handle.
+    EXPECT_EQ(Document::create().handle(), doc.handle() + 1);
+}
+
+TEST_F(Hpp, EachFailureSaysWhatWentWrong) {
+    Document doc = Document::create();
+    const int32_t box = doc.add_container(Document::root, "box");
+    const int32_t leaf = doc.add_leaf(doc.collection(box), "leaf", "v");
+
+    struct Case {
+        const char* what;
+        std::function<void()> call;
+        errc code;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"value of a container", [&] { doc.value(box); }, errc::not_a_leaf,
+         "tag 0 of document 0 is a container"},
+        {"value for a container", [&] { doc.set_value(box, "v"); }, errc::not_a_leaf,
+         "tag 0 of document 0 is a container"},
+        {"collection of a leaf", [&] { doc.collection(leaf); }, errc::not_a_container,
+         "tag 1 of document 0 is a leaf"},
+        {"name of no tag", [&] { doc.name(2); }, errc::no_such_tag, "document 0 has no tag 2"},
+        {"negative tag", [&] { doc.value(-1); }, errc::no_such_tag, "has no tag -1"},
+        {"set name of no tag", [&] { doc.set_name(7, "n"); }, errc::no_such_tag, "has no tag 7"},
+        {"set value of no tag", [&] { doc.set_value(7, "v"); }, errc::no_such_tag, "has no tag 7"},
+        {"kind of no tag", [&] { doc.is_leaf(7); }, errc::no_such_tag, "has no tag 7"},
+        {"tags of no collection", [&] { doc.tags(1); }, errc::no_such_collection,
+         "document 0 has no collection 1"},
+        {"add to no collection", [&] { doc.add_leaf(1, "n"); }, errc::no_such_collection,
+         "has no collection 1"},
+        {"add below the root", [&] { doc.add_container(-2, "n"); }, errc::no_such_collection,
+         "has no collection -2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string message = FailureOf(c.call, c.code);
+        EXPECT_NE(message.find(c.says), std::string::npos) << message;
+    }
+    // None of them changed the document.
+    EXPECT_EQ(doc.tags(), Tags{box});
+    EXPECT_EQ(doc.tags(doc.collection(box)), Tags{leaf});
+    EXPECT_EQ(doc.value(leaf), "v");
+}
+
+TEST_F(Hpp, ErrorsAreRuntimeErrors) {
+    Document doc = Document::create();
+    EXPECT_THROW(doc.name(0), std::runtime_error);
+}
+
+TEST_F(Hpp, ClosingEndsEveryDocument) {
+    Document first = Document::create();
+    Document second = Document::load_text("<a/>");
+    const Document copy = second;
+    EXPECT_EQ(copy, second);
+    EXPECT_NE(first, second);
+    marl::close_all();
+
+    for (const Document& doc : {first, second, copy}) {
+        SCOPED_TRACE(doc.handle());
+        const std::string message = FailureOf([&] { doc.tags(); }, errc::invalid_handle);
+        EXPECT_NE(message.find("document " + std::to_string(doc.handle()) + " does not exist"),
+                  std::string::npos)
+            << message;
+        FailureOf([&] { doc.name(0); }, errc::invalid_handle);
+        FailureOf([&] { doc.value(0); }, errc::invalid_handle);
+        FailureOf([&] { doc.collection(0); }, errc::invalid_handle);
+        FailureOf([&] { doc.find(Document::root, "a"); }, errc::invalid_handle);
+        FailureOf([&] { doc.find_all(Document::root, "a"); }, errc::invalid_handle);
+    }
+    Document writable = first;
+    FailureOf([&] { writable.add_leaf(Document::root, "a"); }, errc::invalid_handle);
+    FailureOf([&] { writable.set_name(0, "a"); }, errc::invalid_handle);
+    FailureOf([&] { writable.set_value(0, "a"); }, errc::invalid_handle);
+
+    // A kept value names whichever new document gets its handle.
+    Document fresh = Document::create();
+    EXPECT_EQ(fresh, first);
+    EXPECT_TRUE(first.tags().empty());
+}
+
+TEST_F(Hpp, AdoptsHandlesFromTheCInterface) {
+    const int32_t handle = marllib_Create();
+    ASSERT_EQ(marllib_AddTag(handle, MARLLIB_ROOT, "c", 1, true), 0);
+    Document doc(handle);
+    EXPECT_EQ(doc.name(0), "c");
+
+    // A value set with a negative length through the C interface holds no bytes; -1 is the
+    // very number that also means "no such tag".
+    for (int32_t length : {-1, -2, -5}) {
+        SCOPED_TRACE(length);
+        ASSERT_TRUE(marllib_SetValue(handle, 0, "xyz", length));
+        ASSERT_EQ(marllib_GetValue(handle, 0, nullptr, 0), length);
+        EXPECT_EQ(doc.value(0), "");
+    }
+}
+
+TEST_F(Hpp, RefusesBytesBeyondTheInterfacesLengths) {
+    Document doc = Document::create();
+    const int32_t leaf = doc.add_leaf(Document::root, "leaf", "kept");
+    const char bytes[] = "<a/>";
+    FailureOf([&] { doc.set_value(leaf, Oversized(bytes)); }, errc::too_long);
+    FailureOf([&] { doc.add_leaf(Document::root, "more", Oversized(bytes)); }, errc::too_long);
+    FailureOf([&] { doc.find(Document::root, Oversized(bytes)); }, errc::too_long);
+    FailureOf([&] { doc.find_all(Document::root, Oversized(bytes)); }, errc::too_long);
+    // Cut to 32 bits, the length would turn negative and make the text a file path.
+    FailureOf([&] { Document::load_text(Oversized(bytes)); }, errc::too_long);
+    EXPECT_EQ(doc.tags(), Tags{leaf});
+    EXPECT_EQ(doc.value(leaf), "kept");
+    EXPECT_EQ(Document::create().handle(), doc.handle() + 1);
+}
+
+}  // namespace
