@@ -79,6 +79,10 @@ double PeakPerInput(const Outcome& o, size_t inputBytes) {
     return o.peakBytes < 0 ? -1 : o.peakBytes / static_cast<double>(inputBytes);
 }
 
+std::string Runs(const Outcome& o) {
+    return std::to_string(o.runs) + "/" + std::to_string(o.firstRuns);
+}
+
 void PrintRows(const std::vector<Row>& rows, uint64_t tags) {
     const Row* pugi = nullptr;
     for (const Row& row : rows) {
@@ -88,9 +92,9 @@ void PrintRows(const std::vector<Row>& rows, uint64_t tags) {
     auto mbPerSecond = [](const Row& row) {
         return static_cast<double>(row.inputBytes) / (row.outcome.loadNs / 1e9) / 1e6;
     };
-    std::printf("  %-26s %-4s %8s %4s %9s %7s %8s %8s %7s | %6s %6s %6s %6s %6s\n", "reader",
-                "form", "input MB", "runs", "load ms", "MB/s", "ns/tag", "free ms", "peak/in",
-                "MB/s", "ns/tag", "free", "peak/in", "peak B");
+    std::printf("  %-26s %-4s %8s %5s %8s %7s %7s %8s %7s %7s | %6s %6s %6s %6s %6s %6s\n",
+                "reader", "form", "input MB", "runs", "load ms", "MB/s", "ns/tag", "first ms",
+                "free ms", "peak/in", "MB/s", "ns/tag", "first", "free", "peak/in", "peak B");
     for (const Row& row : rows) {
         const Outcome& o = row.outcome;
         if (!o.ok) {
@@ -99,24 +103,27 @@ void PrintRows(const std::vector<Row>& rows, uint64_t tags) {
             if (row.isMarllib) failures = true;
             continue;
         }
-        std::string ratios[5];
+        std::string ratios[6];
         if (row.isMarllib) {
             for (std::string& r : ratios) r = "-";
             if (pugi) {
                 const Outcome& p = pugi->outcome;
                 ratios[0] = Ratio(mbPerSecond(row), mbPerSecond(*pugi));
                 ratios[1] = Ratio(o.loadNs, p.loadNs);
-                ratios[2] = Ratio(o.freeNs, p.freeNs);
-                ratios[3] = Ratio(PeakPerInput(o, row.inputBytes),
+                ratios[2] = Ratio(o.firstNs, p.firstNs);
+                ratios[3] = Ratio(o.freeNs, p.freeNs);
+                ratios[4] = Ratio(PeakPerInput(o, row.inputBytes),
                                   PeakPerInput(p, pugi->inputBytes));
-                ratios[4] = Ratio(o.peakBytes, p.peakBytes);
+                ratios[5] = Ratio(o.peakBytes, p.peakBytes);
             }
         }
-        std::printf("  %-26s %-4s %8.2f %4d %9.2f %7.1f %8.1f %8.2f %7s | %6s %6s %6s %6s %6s\n",
-                    row.reader.c_str(), row.form, Mb(row.inputBytes), o.runs, o.loadNs / 1e6,
-                    mbPerSecond(row), o.loadNs / count, o.freeNs / 1e6,
-                    PeakMultiple(o, row.inputBytes).c_str(), ratios[0].c_str(),
-                    ratios[1].c_str(), ratios[2].c_str(), ratios[3].c_str(), ratios[4].c_str());
+        std::printf("  %-26s %-4s %8.2f %5s %8.2f %7.1f %7.1f %8.2f %7.2f %7s | %6s %6s %6s %6s "
+                    "%6s %6s\n",
+                    row.reader.c_str(), row.form, Mb(row.inputBytes), Runs(o).c_str(),
+                    o.loadNs / 1e6, mbPerSecond(row), o.loadNs / count, o.firstNs / 1e6,
+                    o.freeNs / 1e6, PeakMultiple(o, row.inputBytes).c_str(), ratios[0].c_str(),
+                    ratios[1].c_str(), ratios[2].c_str(), ratios[3].c_str(), ratios[4].c_str(),
+                    ratios[5].c_str());
     }
 }
 
@@ -128,8 +135,8 @@ void PrintPrintRows(const std::vector<Row>& rows, uint64_t tags) {
     auto mbPerSecond = [](const Row& row) {
         return static_cast<double>(row.inputBytes) / (row.outcome.loadNs / 1e9) / 1e6;
     };
-    std::printf("  %-26s %-4s %8s %4s %9s %7s %8s %16s | %6s %6s\n", "printer", "form",
-                "text MB", "runs", "print ms", "MB/s", "ns/tag", "", "MB/s", "ns/tag");
+    std::printf("  %-26s %-4s %8s %5s %8s %7s %7s | %6s %6s\n", "printer", "form", "text MB",
+                "runs", "print ms", "MB/s", "ns/tag", "MB/s", "ns/tag");
     for (const Row& row : rows) {
         const Outcome& o = row.outcome;
         if (!o.ok) {
@@ -143,10 +150,9 @@ void PrintPrintRows(const std::vector<Row>& rows, uint64_t tags) {
             ratios[0] = pugi ? Ratio(mbPerSecond(row), mbPerSecond(*pugi)) : "-";
             ratios[1] = pugi ? Ratio(o.loadNs, pugi->outcome.loadNs) : "-";
         }
-        std::printf("  %-26s %-4s %8.2f %4d %9.2f %7.1f %8.1f %16s | %6s %6s\n",
-                    row.reader.c_str(), row.form, Mb(row.inputBytes), o.runs, o.loadNs / 1e6,
-                    mbPerSecond(row), o.loadNs / static_cast<double>(tags), "",
-                    ratios[0].c_str(), ratios[1].c_str());
+        std::printf("  %-26s %-4s %8.2f %5d %8.2f %7.1f %7.1f | %6s %6s\n", row.reader.c_str(),
+                    row.form, Mb(row.inputBytes), o.runs, o.loadNs / 1e6, mbPerSecond(row),
+                    o.loadNs / static_cast<double>(tags), ratios[0].c_str(), ratios[1].c_str());
     }
 }
 
@@ -252,9 +258,11 @@ void RunShape(const std::string& title, const Forms& forms, bool printable,
 void RunScaling(const std::vector<uint64_t>& sizes, const Options& options) {
     std::printf("\nscaling: the config shape at growing sizes, marllib_Load from memory against "
                 "pugixml load_buffer\n\n");
-    std::printf("  %12s %9s | %14s %14s %7s | %15s %15s %7s\n", "tags", "Marl MB",
-                "marllib ns/tag", "pugixml ns/tag", "ratio", "marllib peak/in",
-                "pugixml peak/in", "peak B");
+    std::printf("  %12s %8s | %23s | %23s | %24s\n", "", "", "load ns/tag",
+                "first load ns/tag", "peak/in");
+    std::printf("  %12s %8s | %7s %7s %7s | %7s %7s %7s | %7s %7s %8s\n", "tags", "Marl MB",
+                "marllib", "pugixml", "ratio", "marllib", "pugixml", "ratio", "marllib",
+                "pugixml", "bytes");
     for (const uint64_t size : sizes) {
         const Forms forms = bench::MakeConfig(size, 1);
         const Expected& e = forms.expected;
@@ -262,7 +270,7 @@ void RunScaling(const std::vector<uint64_t>& sizes, const Options& options) {
             [&] { return bench::NewMarllibMemory(forms.marl, e); }, options.settings);
         const Outcome theirs = bench::MeasureReader(
             [&] { return bench::NewPugixml(forms.xml, e); }, options.settings);
-        std::printf("  %12s %9.2f |", Grouped(e.tags).c_str(), Mb(forms.marl.size()));
+        std::printf("  %12s %8.2f |", Grouped(e.tags).c_str(), Mb(forms.marl.size()));
         if (!mine.ok || !theirs.ok) {
             std::printf(" FAILED: marllib: %s; pugixml: %s\n", mine.ok ? "ok" : mine.note,
                         theirs.ok ? "ok" : theirs.note);
@@ -270,8 +278,10 @@ void RunScaling(const std::vector<uint64_t>& sizes, const Options& options) {
             continue;
         }
         const double tags = static_cast<double>(e.tags);
-        std::printf(" %14.1f %14.1f %7s | %15s %15s %7s\n", mine.loadNs / tags,
+        std::printf(" %7.1f %7.1f %7s | %7.1f %7.1f %7s | %7s %7s %8s\n", mine.loadNs / tags,
                     theirs.loadNs / tags, Ratio(mine.loadNs, theirs.loadNs).c_str(),
+                    mine.firstNs / tags, theirs.firstNs / tags,
+                    Ratio(mine.firstNs, theirs.firstNs).c_str(),
                     PeakMultiple(mine, forms.marl.size()).c_str(),
                     PeakMultiple(theirs, forms.xml.size()).c_str(),
                     Ratio(mine.peakBytes, theirs.peakBytes).c_str());
@@ -279,15 +289,16 @@ void RunScaling(const std::vector<uint64_t>& sizes, const Options& options) {
 }
 
 void PrintSummary(const std::vector<ShapeResult>& summary) {
-    std::printf("\nmarllib_Load (memory) against pugixml in this run: marllib's load time, free "
-                "time, peak bytes and\nprint time divided by pugixml's (above 1: marllib takes "
-                "more)\n\n");
-    std::printf("  %-8s %8s %8s %8s %8s\n", "shape", "load", "free", "peak", "print");
+    std::printf("\nmarllib_Load (memory) against pugixml load_buffer in this run: marllib's time or "
+                "peak bytes divided\nby pugixml's (above 1: marllib takes more)\n\n");
+    std::printf("  %-8s %7s %7s %7s %7s %7s\n", "shape", "load", "first", "free", "peak",
+                "print");
     for (const ShapeResult& r : summary) {
         const bool both = r.marllib.ok && r.pugixml.ok;
         const bool printed = r.marllibPrint.ok && r.pugixmlPrint.ok;
-        std::printf("  %-8s %8s %8s %8s %8s\n", r.name.c_str(),
+        std::printf("  %-8s %7s %7s %7s %7s %7s\n", r.name.c_str(),
                     both ? Ratio(r.marllib.loadNs, r.pugixml.loadNs).c_str() : "-",
+                    both ? Ratio(r.marllib.firstNs, r.pugixml.firstNs).c_str() : "-",
                     both ? Ratio(r.marllib.freeNs, r.pugixml.freeNs).c_str() : "-",
                     both ? Ratio(r.marllib.peakBytes, r.pugixml.peakBytes).c_str() : "-",
                     printed ? Ratio(r.marllibPrint.loadNs, r.pugixmlPrint.loadNs).c_str() : "-");
@@ -352,6 +363,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         options.settings.budgetSeconds = 0;
         options.settings.minRuns = 1;
         options.settings.maxRuns = 1;
+        options.settings.maxFirstRuns = 1;
         options.settings.timeoutSeconds = 120;
     }
     return true;
@@ -398,15 +410,23 @@ int main(int argc, char** argv) {
     std::printf("  cpu: %s, %ld online; compiler: %s%s\n", CpuModel().c_str(),
                 sysconf(_SC_NPROCESSORS_ONLN), compiler, __VERSION__);
     std::printf("  peers: %s\n", bench::PeerVersions().c_str());
-    std::printf("  each figure is the median of 'runs' timed runs (at most %d, about %.1f s per "
-                "row); each row runs in a fresh process\n",
-                s.maxRuns, s.budgetSeconds);
-    std::printf("  peak/in: peak resident growth during one load over the input's size (%s)\n",
+    std::printf(
+        "  times are processor time (user and system) of the process, the median of its runs:\n"
+        "    load ms   a load repeated in one process whose allocator keeps freed memory, so it\n"
+        "              reuses the pages of the load before: the reader's own work (runs: the left"
+        " number)\n"
+        "    first ms  a load into a fresh process, where every page of the tree faults in new\n"
+        "              (runs: the right number, each in its own process)\n"
+        "    free ms   destroying the tree of a repeated load; print ms likewise, into a memory"
+        " stream\n"
+        "    MB/s and ns/tag are from load ms; runs stop after about %.1f s (at most %d and %d)\n",
+        s.budgetSeconds, s.maxRuns, s.maxFirstRuns);
+    std::printf("  peak/in: peak resident growth during a first load over the input's size (%s)\n",
                 PeakCanBeReset() ? "VmHWM reset through clear_refs"
                                  : "VmHWM since fork: clear_refs refused");
     std::printf("  right of '|': marllib's figure divided by pugixml's in the same run (peak B: "
-                "peak bytes,\n  the same tree in both); ns/tag and ms ratios above 1 mean marllib "
-                "is slower, MB/s ratios below 1 likewise\n");
+                "peak bytes, the same\n  tree in both); time ratios above 1 and MB/s ratios "
+                "below 1 mean marllib is slower\n");
 
     std::vector<ShapeResult> summary;
     const auto run = [&](const std::string& shape, const std::string& title, const Forms& forms,

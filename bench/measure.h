@@ -43,6 +43,7 @@ struct Settings {
     double budgetSeconds = 2.0;  // timed repetitions stop once they have taken about this long
     int minRuns = 3;
     int maxRuns = 31;
+    int maxFirstRuns = 7;        // first loads, each in a process of its own
     int timeoutSeconds = 600;    // a child still running after this is killed
 };
 
@@ -50,15 +51,19 @@ struct Settings {
 struct Outcome {
     bool ok = false;
     char note[240] = {};   // why it failed, if it did
-    int runs = 0;          // timed repetitions
-    double loadNs = 0;     // median time of one load (or print)
-    double freeNs = 0;     // median time of destroying what was loaded
-    double peakBytes = 0;  // peak resident growth over the baseline during one load
+    int runs = 0;            // repeated loads (or prints) timed
+    double loadNs = 0;       // median processor time of one of them
+    double loadWallNs = 0;   // median wall-clock time of the same
+    double freeNs = 0;       // median processor time of destroying what was loaded
+    int firstRuns = 0;       // first loads timed, each in a fresh process
+    double firstNs = 0;      // their median processor time
+    double peakBytes = 0;    // median peak resident growth during a first load
     bool peakExact = false;  // the peak was reset right before the load (else read since fork)
 };
 
-// Runs a reader in a child: one load for the peak memory, a full walk to verify it, then timed
-// load/free repetitions; the medians are reported.
+// Measures a reader: first loads, each in a fresh child, for the time of loading into a process
+// that has never held the tree and for the peak memory (the first of them also walks the tree
+// to verify it); then, in one more child, repeated loads and frees. Medians are reported.
 Outcome MeasureReader(const std::function<Reader*()>& make, const Settings& settings);
 
 // Runs a printer in a child: one print checked for its output, then timed prints into a
