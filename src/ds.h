@@ -5,6 +5,9 @@
 // one or two operations and drops it. The holder of the pair frees the array (and, for
 // pointer elements, the elements) with delete[] when it is destroyed.
 //
+// The array comes from the heap, or from an arena when the view is given one: an arena's
+// arrays are never freed one by one (an outgrown array stays in the arena until it goes).
+//
 // Growth is geometric so that appending n elements costs O(n): the capacity is not stored but
 // derived from the count (0 for an empty pair, otherwise the next power of two at or above the
 // count), which keeps the pair exactly two variables. Removal never shrinks the array, so the
@@ -18,12 +21,15 @@
 #include <limits>
 #include <new>
 
+#include "ds_arena.h"
+
 namespace DS {
 
 template <typename T, typename I>
 class Collection {
 public:
-    Collection(I* count, T** array) : count_(count), array_(array) {}
+    Collection(I* count, T** array, Arena* arena = nullptr)
+        : count_(count), array_(array), arena_(arena) {}
 
     // Appends value unless it is already present. False (and nothing changed) for a duplicate.
     bool push(T value) {
@@ -43,12 +49,12 @@ public:
     // Reallocation copies the live elements; if it throws, the pair is unchanged.
     void reserve() {
         const std::size_t n = static_cast<std::size_t>(*count_);
-        if (n < capacityFor(n)) return;
+        if (!full(n)) return;
         if (n >= static_cast<std::size_t>(std::numeric_limits<I>::max())) throw std::bad_alloc();
         const std::size_t grown = n == 0 ? 1 : n * 2;
-        T* const fresh = new T[grown]();
+        T* const fresh = arena_ ? arena_->AllocateArray<T>(grown) : new T[grown]();
         if (n > 0) std::copy(*array_, *array_ + n, fresh);
-        delete[] *array_;
+        if (!arena_) delete[] *array_;
         *array_ = fresh;
     }
 
@@ -91,12 +97,9 @@ public:
     }
 
 private:
-    // The capacity a pair of this count is guaranteed to have.
-    static std::size_t capacityFor(std::size_t n) {
-        std::size_t capacity = n == 0 ? 0 : 1;
-        while (capacity < n) capacity *= 2;
-        return capacity;
-    }
+    // Whether a pair of n elements may have no room for another: the capacity it is sure to
+    // have is 0 for an empty pair and otherwise the next power of two at or above n.
+    static bool full(std::size_t n) { return (n & (n - 1)) == 0; }
 
     I find(T value) const {
         for (I i = 0; i < *count_; ++i) {
@@ -107,6 +110,7 @@ private:
 
     I* count_;
     T** array_;
+    Arena* arena_;
 };
 
 }  // namespace DS

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "ds.h"
@@ -19,8 +20,11 @@ DS::Collection<Marl::Collection*, int32_t> CollectionTable(Document& document) {
 }  // namespace
 
 Document::~Document() {
-    for (int32_t i = 0; i < tagCount; ++i) delete static_cast<Tag*>(tags[i]);
-    for (int32_t i = 0; i < collectionCount; ++i) delete static_cast<Collection*>(collections[i]);
+    // Tags and collections live in the arena and go with it; only value bytes that a tag
+    // took from the heap need freeing one by one, and a loaded document has none.
+    if (heapValues) {
+        for (int32_t i = 0; i < tagCount; ++i) static_cast<Tag*>(tags[i])->~Tag();
+    }
     delete[] tags;
     delete[] collections;
 }
@@ -49,28 +53,29 @@ int32_t Document::CheckCollection(int32_t collection) const {
 int32_t Document::AddTag(int32_t collection, const char* name, int32_t length, bool isLeaf) {
     if (const int32_t failure = CheckCollection(collection)) return failure;
 
-    auto tables = CollectionTable(*this);
-    std::unique_ptr<Collection> own;
-    if (!isLeaf) own = std::make_unique<Collection>();
-
-    std::unique_ptr<Tag> tag(Tag::Create(name, length, isLeaf, collectionCount));
-    if (!tag) {
+    auto collectionTable = CollectionTable(*this);
+    if (!Tag::ValidName(name, length)) {
         // A container refused for its name still leaves its new collection behind, unreferenced.
-        if (own) tables.append(own.release());
+        if (!isLeaf) {
+            collectionTable.reserve();
+            collectionTable.appendReserved(new (arena.Allocate(sizeof(Collection), alignof(Collection))) Collection(&arena));
+        }
         return -3;
     }
 
-    // Make room in every table first: after these, nothing below can fail, so an allocation
-    // failure leaves the document exactly as it was.
-    Collection* const target = MutableCollectionAt(collection);
+    // Everything that can fail comes first and changes nothing that can be seen: room in the
+    // tables, then the new objects. Only then is the tag linked in.
     auto tagTable = TagTable(*this);
-    if (own) tables.reserve();
-    target->Reserve();
+    if (!isLeaf) collectionTable.reserve();
     tagTable.reserve();
+    MutableCollectionAt(collection)->Reserve();
+    Collection* const own =
+        isLeaf ? nullptr : new (arena.Allocate(sizeof(Collection), alignof(Collection))) Collection(&arena);
+    Tag* const tag = Tag::Create(name, length, isLeaf, collectionCount, &arena);
 
-    if (own) tables.appendReserved(own.release());
-    target->AppendReserved(tagCount);
-    tagTable.appendReserved(tag.release());
+    if (own != nullptr) collectionTable.appendReserved(own);
+    MutableCollectionAt(collection)->AppendReserved(tagCount);
+    tagTable.appendReserved(tag);
     return tagCount - 1;
 }
 
@@ -83,7 +88,14 @@ int32_t Document::GetCollection(int32_t tag) const {
 
 bool Document::SetValue(int32_t tag, const char* value, int32_t length) {
     Tag* const found = TagAt(tag);
-    return found != nullptr && found->SetValue(value, length);
+    if (found == nullptr || !found->SetValue(value, length)) return false;
+    heapValues = heapValues || found->OwnsValue();
+    return true;
+}
+
+bool Document::SetLoadedValue(int32_t tag, const char* value, int32_t length) {
+    Tag* const found = TagAt(tag);
+    return found != nullptr && found->SetValueIn(arena, value, length);
 }
 
 int32_t Document::GetValue(int32_t tag, char* buffer, int32_t max) const {
@@ -147,8 +159,22 @@ void Write(FILE* stream, const char* bytes, size_t length) {
     if (length > 0) std::fwrite(bytes, 1, length, stream);
 }
 
+// Two blanks per level, up to kIndentLevels levels; deeper lines get the same indentation as
+// that level. The reader skips blanks whatever their number, and the cap keeps the printed
+// text linear in the size of the document: a million nested containers would otherwise take
+// a million lines of up to two million blanks each.
+constexpr int kIndentLevels = 64;
+
+struct Blanks {
+    char bytes[2 * kIndentLevels];
+    constexpr Blanks() : bytes() {
+        for (char& byte : bytes) byte = ' ';
+    }
+};
+constexpr Blanks kBlanks{};
+
 void Indent(FILE* stream, int depth) {
-    for (int i = 0; i < depth; ++i) std::fputs("  ", stream);
+    Write(stream, kBlanks.bytes, 2 * static_cast<size_t>(std::min(depth, kIndentLevels)));
 }
 
 // The escape pair's second byte for a name byte that the reader would not take as itself,

@@ -23,6 +23,10 @@ struct StackNode {
 };
 
 class Document : public Marl::Document {
+    // Tags, collections, collections' index arrays and loaded values live here until the
+    // document goes; declared first so that it outlives everything that points into it.
+    DS::Arena arena;
+
 public:
     static constexpr int32_t kRoot = MARLLIB_ROOT;
 
@@ -36,6 +40,10 @@ public:
     int32_t AddTag(int32_t collection, const char* name, int32_t length, bool isLeaf);
     int32_t GetCollection(int32_t tag) const;
     bool SetValue(int32_t tag, const char* value, int32_t length);
+    // SetValue for a document being loaded: the bytes are kept in the document's arena, which
+    // saves an allocation per leaf and makes the document quick to destroy. Values set later
+    // by SetValue replace them as usual.
+    bool SetLoadedValue(int32_t tag, const char* value, int32_t length);
     int32_t GetValue(int32_t tag, char* buffer, int32_t max) const;
     bool SetName(int32_t tag, const char* name, int32_t length);
     int32_t GetName(int32_t tag, char* buffer) const;
@@ -58,13 +66,15 @@ public:
     // The collection at index (the root for -1), or null when it is out of range.
     const Collection* CollectionAt(int32_t collection) const;
 
-    Collection root;                          // collection index -1
+    Collection root{&arena};                  // collection index -1
     int32_t tagCount = 0;
     Marl::Tag** tags = nullptr;               // tagCount tags, in creation order
     int32_t collectionCount = 0;
     Marl::Collection** collections = nullptr; // collectionCount collections, in creation order
 
 private:
+    bool heapValues = false;  // some tag may own value bytes on the heap
+
     // Writes the entries of collection, and everything under them, depth levels deep.
     void PrintCollection(FILE* stream, const Collection& collection, int depth) const;
     Collection* MutableCollectionAt(int32_t collection);

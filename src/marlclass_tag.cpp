@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace MarlClass {
 
-Tag* Tag::Create(const char* name, int32_t length, bool isLeaf, int32_t collection) {
+Tag* Tag::Create(const char* name, int32_t length, bool isLeaf, int32_t collection,
+                 DS::Arena* arena) {
     if (!ValidName(name, length)) return nullptr;
-    return new Tag(name, length, isLeaf, isLeaf ? -1 : collection);
+    if (isLeaf) collection = -1;
+    if (arena == nullptr) return new Tag(name, length, isLeaf, collection);
+    return new (arena->Allocate(sizeof(Tag), alignof(Tag))) Tag(name, length, isLeaf, collection);
 }
 
 Tag::Tag(const char* name, int32_t length, bool isLeaf, int32_t collection)
@@ -20,21 +24,41 @@ Tag::Tag(const char* name, int32_t length, bool isLeaf, int32_t collection)
     std::memcpy(this->name, name, static_cast<size_t>(length));
 }
 
-Tag::~Tag() { delete[] value; }
+Tag::~Tag() {
+    if (ownsValue) delete[] value;
+}
 
+// Both setters take the new bytes before letting go of the old ones, so that a failed
+// allocation changes nothing.
 bool Tag::SetValue(const char* bytes, int32_t length) {
     if (!isLeaf) return false;
     if (bytes == nullptr) length = 0;
-    // Allocate before letting go of the old value, so a failed allocation changes nothing.
     char* fresh = nullptr;
     if (length > 0) {
         fresh = new char[static_cast<size_t>(length)];
         std::memcpy(fresh, bytes, static_cast<size_t>(length));
     }
-    delete[] value;
+    Adopt(fresh, length, true);
+    return true;
+}
+
+bool Tag::SetValueIn(DS::Arena& arena, const char* bytes, int32_t length) {
+    if (!isLeaf) return false;
+    if (bytes == nullptr) length = 0;
+    char* fresh = nullptr;
+    if (length > 0) {
+        fresh = arena.AllocateArray<char>(static_cast<size_t>(length));
+        std::memcpy(fresh, bytes, static_cast<size_t>(length));
+    }
+    Adopt(fresh, length, false);
+    return true;
+}
+
+void Tag::Adopt(char* fresh, int32_t length, bool owned) {
+    if (ownsValue) delete[] value;
     value = fresh;
     valueLength = length;
-    return true;
+    ownsValue = owned && fresh != nullptr;
 }
 
 int32_t Tag::GetValue(char* buffer, int32_t max) const {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "ds_arena.h"
 #include "marllib.h"
 
 namespace MarlClass {
@@ -13,17 +14,24 @@ public:
     static constexpr int32_t kNameMax = MARLLIB_NAME_MAX;
 
     // A new tag, or null when the name is null or its length is outside 1..64.
-    // A leaf always gets collection -1, whatever is passed.
-    static Tag* Create(const char* name, int32_t length, bool isLeaf, int32_t collection);
+    // A leaf always gets collection -1, whatever is passed. With an arena the tag lives in it
+    // and is never deleted (see ~Tag); otherwise it comes from the heap.
+    static Tag* Create(const char* name, int32_t length, bool isLeaf, int32_t collection,
+                       DS::Arena* arena = nullptr);
 
     // Takes a name already known to be valid.
     Tag(const char* name, int32_t length, bool isLeaf, int32_t collection);
+    // Frees value bytes that the tag owns. A tag in an arena needs this run only when it may
+    // own such bytes (OwnsValue()).
     ~Tag();
     Tag(const Tag&) = delete;
     Tag& operator=(const Tag&) = delete;
 
     // Replaces the value; false for a container. See marllib_SetValue for the rules.
     bool SetValue(const char* value, int32_t length);
+    // Like SetValue, but the bytes are kept in arena, which must outlive the tag.
+    bool SetValueIn(DS::Arena& arena, const char* value, int32_t length);
+    bool OwnsValue() const { return ownsValue; }
     // Copies min(max, stored bytes) bytes to buffer (if any) and returns valueLength.
     int32_t GetValue(char* buffer, int32_t max) const;
     // Replaces the name; false (old name kept) for a null name or a length outside 1..64.
@@ -44,6 +52,12 @@ public:
     int32_t valueLength;  // 0 without value; negative only if SetValue was given a negative length
     char* value;          // valueLength bytes, or null when the tag holds no value bytes
     int32_t collection;   // a container's own collection index; -1 for a leaf
+
+private:
+    // Replaces the value with length bytes already copied to fresh (null for none).
+    void Adopt(char* fresh, int32_t length, bool owned);
+
+    bool ownsValue = false;  // value came from the heap, not from an arena
 };
 
 }  // namespace MarlClass

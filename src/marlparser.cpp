@@ -1,5 +1,7 @@
 #include "marlparser.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace MarlParser {
@@ -10,6 +12,17 @@ constexpr char kQuote = '"';
 
 // The bytes that end a name from its second byte on.
 bool EndsName(char c) { return c == '>' || c == '/' || c == '='; }
+
+// The first '<' in [from, to), or null. Tags mostly follow a line end and a little
+// indentation, so a few bytes are looked at before the search goes to memchr.
+const char* FindOpen(const char* from, const char* to) {
+    const char* const near = from + std::min<ptrdiff_t>(16, to - from);
+    for (; from < near; ++from) {
+        if (*from == '<') return from;
+    }
+    if (from == to) return nullptr;
+    return static_cast<const char*>(std::memchr(from, '<', static_cast<size_t>(to - from)));
+}
 
 }  // namespace
 
@@ -34,12 +47,12 @@ bool Parser::Parse() {
     problem = Problem::None;
 
     // Everything up to the next '<' is skipped.
-    const void* const open = std::memchr(data + position, '<', static_cast<size_t>(length - position));
+    const char* const open = FindOpen(data + position, data + length);
     if (open == nullptr) {
         position = length;
         return false;
     }
-    constructStart = static_cast<int32_t>(static_cast<const char*>(open) - data);
+    constructStart = static_cast<int32_t>(open - data);
     position = constructStart + 1;
 
     // Every tag needs at least three bytes after its '<'; this also makes the two reads

@@ -1,0 +1,57 @@
+// DS::Arena: memory handed out in pieces and released all at once.
+//
+// A document's tags, collections and loaded values are never freed one by one: they live as
+// long as the document. Taking them from an arena makes each a pointer bump instead of a heap
+// allocation, keeps them close together in memory, and lets the document release millions of
+// them with a handful of frees.
+#ifndef MARLLIB_DS_ARENA_H
+#define MARLLIB_DS_ARENA_H
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+namespace DS {
+
+class Arena {
+public:
+    Arena() = default;
+    ~Arena();
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
+
+    // size bytes aligned to align (a power of two, at most alignof(std::max_align_t)), valid
+    // until the arena is destroyed. Throws std::bad_alloc when no memory can be had; the arena
+    // is then unchanged.
+    void* Allocate(std::size_t size, std::size_t align = alignof(std::max_align_t)) {
+        const std::size_t skip = (0 - reinterpret_cast<std::uintptr_t>(next)) & (align - 1);
+        if (size <= static_cast<std::size_t>(end - next) &&
+            skip <= static_cast<std::size_t>(end - next) - size) {
+            char* const piece = next + skip;
+            next = piece + size;
+            return piece;
+        }
+        return AllocateSlow(size);
+    }
+
+    // Room for count elements of a trivially destructible type, not initialised.
+    template <typename T>
+    T* AllocateArray(std::size_t count) {
+        if (count > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+        return static_cast<T*>(Allocate(sizeof(T) * count, alignof(T)));
+    }
+
+private:
+    struct Block;
+    // Starts a new block (its start is aligned for any object) and takes size bytes from it.
+    void* AllocateSlow(std::size_t size);
+
+    Block* blocks = nullptr;  // newest first
+    char* next = nullptr;     // free space in the newest block
+    char* end = nullptr;
+    std::size_t nextBlockSize = 4096;
+};
+
+}  // namespace DS
+
+#endif  // MARLLIB_DS_ARENA_H
