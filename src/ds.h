@@ -52,7 +52,7 @@ public:
         if (!full(n)) return;
         if (n >= static_cast<std::size_t>(std::numeric_limits<I>::max())) throw std::bad_alloc();
         const std::size_t grown = n == 0 ? 1 : n * 2;
-        T* const fresh = arena_ ? arena_->AllocateArray<T>(grown) : new T[grown]();
+        T* const fresh = arena_ ? arena_->AllocateArray<T>(grown) : new T[grown];
         if (n > 0) std::copy(*array_, *array_ + n, fresh);
         if (!arena_) delete[] *array_;
         *array_ = fresh;

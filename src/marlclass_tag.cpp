@@ -16,11 +16,12 @@ Tag* Tag::Create(const char* name, int32_t length, bool isLeaf, int32_t collecti
 
 Tag::Tag(const char* name, int32_t length, bool isLeaf, int32_t collection)
     : nameLength(static_cast<int8_t>(length)),
-      name(),  // zeroed so that GetName's 64-byte copy never hands out stale memory
       isLeaf(isLeaf),
       valueLength(0),
       value(nullptr),
       collection(collection) {
+    // Zeroed past the name, so that GetName's 64-byte copy never hands out stale memory.
+    std::memset(this->name, 0, sizeof this->name);
     std::memcpy(this->name, name, static_cast<size_t>(length));
 }
 

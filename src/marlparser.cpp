@@ -10,8 +10,21 @@ namespace {
 
 constexpr char kQuote = '"';
 
-// The bytes that end a name from its second byte on.
-bool EndsName(char c) { return c == '>' || c == '/' || c == '='; }
+// What each byte means to the name scan: nothing, the end of the name ('>', '/', '='), or
+// an escape that the entity handler will have to decode.
+enum NameByte : unsigned char { kPlain, kEnd, kEscapeByte };
+
+struct NameBytes {
+    NameByte kind[256];
+    constexpr NameBytes() : kind() {
+        kind[static_cast<unsigned char>('>')] = kEnd;
+        kind[static_cast<unsigned char>('/')] = kEnd;
+        kind[static_cast<unsigned char>('=')] = kEnd;
+        kind[0x80] = kEscapeByte;
+    }
+    NameByte operator[](char c) const { return kind[static_cast<unsigned char>(c)]; }
+};
+constexpr NameBytes kNameBytes{};
 
 // The first '<' in [from, to), or null. Tags mostly follow a line end and a little
 // indentation, so a few bytes are looked at before the search goes to memchr.
@@ -74,7 +87,9 @@ bool Parser::Parse() {
 
 bool Parser::ReadName(int32_t start) {
     // The first name byte is taken whatever it is; the name runs to the first '>', '/' or '='.
-    while (!EndsName(data[position])) {
+    nameEscapes = data[start] == EntityHandler::kEscape;
+    for (NameByte kind; (kind = kNameBytes[data[position]]) != kEnd;) {
+        nameEscapes = nameEscapes || kind == kEscapeByte;
         if (++position == length) {
             problem = Problem::UnclosedName;
             nameStart = start;
@@ -89,13 +104,13 @@ bool Parser::ReadName(int32_t start) {
     switch (data[position]) {
         case '>':
             ++position;
-            handler->Tree(name, nameLength);
+            handler->Tree(name, nameLength, nameEscapes);
             return More();
         case '/':
             ++position;
             if (More() && data[position] == '>') {
                 // The position stays on the '>', which the next step skips as text.
-                handler->Leaf(name, nameLength, nullptr, 0);
+                handler->Leaf(name, nameLength, nullptr, 0, {nameEscapes, false});
                 return true;
             }
             return RaiseInvalid(Problem::BadLeafEnd, More());
@@ -113,6 +128,7 @@ bool Parser::ReadValue(int32_t start, int32_t equals) {
     // The byte after '=' opens the value and is not examined.
     const int32_t value = equals + 2;
     position = value;
+    bool doubled = false;
     for (;;) {
         const void* const quote =
             std::memchr(data + position, kQuote, static_cast<size_t>(length - position));
@@ -124,11 +140,13 @@ bool Parser::ReadValue(int32_t start, int32_t equals) {
         if (position == length) return RaiseInvalid(Problem::UnclosedValue, false);
         if (data[position] != kQuote) break;
         // A doubled quote byte stands for one quote byte inside the value.
+        doubled = true;
         if (++position == length) return RaiseInvalid(Problem::UnclosedValue, false);
     }
     if (data[position] != '>') return RaiseInvalid(Problem::BadQuote, false);
     ++position;
-    handler->Leaf(data + start, nameLength, data + value, position - value - 2);
+    handler->Leaf(data + start, nameLength, data + value, position - value - 2,
+                  {nameEscapes, doubled});
     return More();
 }
 

@@ -60,6 +60,7 @@ private:
     Problem problem = Problem::None;
     int32_t nameStart = 0;
     int32_t nameLength = 0;
+    bool nameEscapes = false;  // the last name holds an escape byte
 };
 
 }  // namespace MarlParser

@@ -43,28 +43,54 @@ int32_t EntityHandler::CollapseValue(char* out, const char* in, int32_t length) 
     return o;
 }
 
+int32_t EntityHandler::DecodeName(const char*& name, int32_t length, bool escapes,
+                                  char* buffer) const {
+    if (!escapes) return length < kNameMax ? length : kNameMax;
+    const int32_t decoded = TranslateName(buffer, name, length);
+    name = buffer;
+    return decoded;
+}
+
+namespace {
+bool Holds(const char* bytes, int32_t length, char byte) {
+    return bytes != nullptr && length > 0 &&
+           std::memchr(bytes, byte, static_cast<size_t>(length)) != nullptr;
+}
+}  // namespace
+
 void EntityHandler::Leaf(const char* name, int32_t nameLength, const char* value,
                          int32_t valueLength) {
-    char decoded[kNameMax];
-    const int32_t decodedLength = TranslateName(decoded, name, nameLength);
+    Leaf(name, nameLength, value, valueLength,
+         Scanned{Holds(name, nameLength, kEscape), Holds(value, valueLength, kQuote)});
+}
+
+void EntityHandler::Leaf(const char* name, int32_t nameLength, const char* value,
+                         int32_t valueLength, Scanned scanned) {
+    char buffer[kNameMax];
+    const int32_t decodedLength = DecodeName(name, nameLength, scanned.nameEscapes, buffer);
     static const char kEmpty[1] = {0};
     if (value == nullptr || valueLength <= 0) {
-        target->Leaf(decoded, decodedLength, kEmpty, 0);
+        target->Leaf(name, decodedLength, kEmpty, 0);
         return;
     }
     // Most values hold no quote byte and reach the target straight from the input.
-    if (std::memchr(value, kQuote, static_cast<size_t>(valueLength)) == nullptr) {
-        target->Leaf(decoded, decodedLength, value, valueLength);
+    if (!scanned.valueQuotes) {
+        target->Leaf(name, decodedLength, value, valueLength);
         return;
     }
     const std::unique_ptr<char[]> collapsed(new char[static_cast<size_t>(valueLength)]);
     const int32_t collapsedLength = CollapseValue(collapsed.get(), value, valueLength);
-    target->Leaf(decoded, decodedLength, collapsed.get(), collapsedLength);
+    target->Leaf(name, decodedLength, collapsed.get(), collapsedLength);
 }
 
 void EntityHandler::Tree(const char* name, int32_t nameLength) {
-    char decoded[kNameMax];
-    target->Tree(decoded, TranslateName(decoded, name, nameLength));
+    Tree(name, nameLength, Holds(name, nameLength, kEscape));
+}
+
+void EntityHandler::Tree(const char* name, int32_t nameLength, bool nameEscapes) {
+    char buffer[kNameMax];
+    const int32_t decodedLength = DecodeName(name, nameLength, nameEscapes, buffer);
+    target->Tree(name, decodedLength);
 }
 
 void EntityHandler::End() { target->End(); }

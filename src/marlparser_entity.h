@@ -32,17 +32,28 @@ public:
 // names lose their escapes and are cut to 64 bytes, values lose their doubled quote bytes.
 // The target always sees a non-null value pointer, also for a leaf without value. The
 // target is not owned.
-class EntityHandler : public Handler {
+class EntityHandler final : public Handler {
 public:
     static constexpr int32_t kNameMax = 64;
     static constexpr char kEscape = static_cast<char>(0x80);
     static constexpr char kQuote = '"';
+
+    // What a reader of the raw bytes already knows about them, so that they need no second
+    // look: whether the name holds an escape byte, whether the value holds a quote byte.
+    struct Scanned {
+        bool nameEscapes;
+        bool valueQuotes;
+    };
 
     explicit EntityHandler(Handler* target) : target(target) {}
 
     void Leaf(const char* name, int32_t nameLength, const char* value,
               int32_t valueLength) override;
     void Tree(const char* name, int32_t nameLength) override;
+    // The same events from a reader that has scanned the raw bytes itself.
+    void Leaf(const char* name, int32_t nameLength, const char* value, int32_t valueLength,
+              Scanned scanned);
+    void Tree(const char* name, int32_t nameLength, bool nameEscapes);
     void End() override;
     void Invalid() override;
 
@@ -57,6 +68,10 @@ public:
     static int32_t CollapseValue(char* out, const char* in, int32_t length);
 
 private:
+    // Points name at the decoded form of the raw name: the raw bytes themselves when they
+    // hold no escape byte, otherwise buffer. Returns the decoded length.
+    int32_t DecodeName(const char*& name, int32_t length, bool escapes, char* buffer) const;
+
     Handler* target;
 };
 
