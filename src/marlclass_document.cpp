@@ -20,9 +20,9 @@ DS::Collection<Marl::Collection*, int32_t> CollectionTable(Document& document) {
 }  // namespace
 
 Document::~Document() {
-    // Tags and collections live in the arena and go with it; only value bytes that a tag
-    // took from the heap need freeing one by one, and a loaded document has none.
-    if (heapValues) {
+    // Tags and collections live in the arena and go with it; only bytes that a tag took from
+    // the heap need freeing one by one, and a loaded document has none.
+    if (heapBytes) {
         for (int32_t i = 0; i < tagCount; ++i) static_cast<Tag*>(tags[i])->~Tag();
     }
     delete[] tags;
@@ -65,16 +65,17 @@ int32_t Document::AddTag(int32_t collection, const char* name, int32_t length, b
 
     // Everything that can fail comes first and changes nothing that can be seen: room in the
     // tables, then the new objects. Only then is the tag linked in.
+    Collection* const target = MutableCollectionAt(collection);
     auto tagTable = TagTable(*this);
     if (!isLeaf) collectionTable.reserve();
     tagTable.reserve();
-    MutableCollectionAt(collection)->Reserve();
+    target->Reserve();
     Collection* const own =
         isLeaf ? nullptr : new (arena.Allocate(sizeof(Collection), alignof(Collection))) Collection(&arena);
-    Tag* const tag = Tag::Create(name, length, isLeaf, collectionCount, &arena);
+    Tag* const tag = Tag::Create(arena, name, length, isLeaf, collectionCount);
 
     if (own != nullptr) collectionTable.appendReserved(own);
-    MutableCollectionAt(collection)->AppendReserved(tagCount);
+    target->AppendReserved(tagCount);
     tagTable.appendReserved(tag);
     return tagCount - 1;
 }
@@ -89,7 +90,7 @@ int32_t Document::GetCollection(int32_t tag) const {
 bool Document::SetValue(int32_t tag, const char* value, int32_t length) {
     Tag* const found = TagAt(tag);
     if (found == nullptr || !found->SetValue(value, length)) return false;
-    heapValues = heapValues || found->OwnsValue();
+    heapBytes = heapBytes || found->OwnsHeapBytes();
     return true;
 }
 
@@ -107,7 +108,9 @@ int32_t Document::GetValue(int32_t tag, char* buffer, int32_t max) const {
 
 bool Document::SetName(int32_t tag, const char* name, int32_t length) {
     Tag* const found = TagAt(tag);
-    return found != nullptr && found->SetName(name, length);
+    if (found == nullptr || !found->SetName(name, length)) return false;
+    heapBytes = heapBytes || found->OwnsHeapBytes();
+    return true;
 }
 
 int32_t Document::GetName(int32_t tag, char* buffer) const {

@@ -73,7 +73,7 @@ public:
     Marl::Collection** collections = nullptr; // collectionCount collections, in creation order
 
 private:
-    bool heapValues = false;  // some tag may own value bytes on the heap
+    bool heapBytes = false;  // some tag may own name or value bytes on the heap
 
     // Writes the entries of collection, and everything under them, depth levels deep.
     void PrintCollection(FILE* stream, const Collection& collection, int depth) const;

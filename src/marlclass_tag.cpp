@@ -6,27 +6,46 @@
 
 namespace MarlClass {
 
-Tag* Tag::Create(const char* name, int32_t length, bool isLeaf, int32_t collection,
-                 DS::Arena* arena) {
-    if (!ValidName(name, length)) return nullptr;
-    if (isLeaf) collection = -1;
-    if (arena == nullptr) return new Tag(name, length, isLeaf, collection);
-    return new (arena->Allocate(sizeof(Tag), alignof(Tag))) Tag(name, length, isLeaf, collection);
+namespace {
+
+// Copies a name (at most 64 bytes) without a library call: names are mostly a few bytes
+// long, and the call would cost more than the copy.
+void CopyName(char* to, const char* from, int32_t length) {
+    if (length >= 8) {
+        for (int32_t i = 0; i + 8 < length; i += 8) std::memcpy(to + i, from + i, 8);
+        std::memcpy(to + length - 8, from + length - 8, 8);
+    } else if (length >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + length - 4, from + length - 4, 4);
+    } else {
+        for (int32_t i = 0; i < length; ++i) to[i] = from[i];
+    }
 }
 
-Tag::Tag(const char* name, int32_t length, bool isLeaf, int32_t collection)
+}  // namespace
+
+Tag* Tag::Create(DS::Arena& arena, const char* name, int32_t length, bool isLeaf,
+                 int32_t collection) {
+    if (!ValidName(name, length)) return nullptr;
+    void* const place = arena.Allocate(sizeof(Tag) + static_cast<size_t>(length), alignof(Tag));
+    char* const room = static_cast<char*>(place) + sizeof(Tag);
+    return new (place) Tag(room, name, length, isLeaf, isLeaf ? -1 : collection);
+}
+
+Tag::Tag(char* room, const char* name, int32_t length, bool isLeaf, int32_t collection)
     : nameLength(static_cast<int8_t>(length)),
+      nameRoom(static_cast<int8_t>(length)),
       isLeaf(isLeaf),
       valueLength(0),
-      value(nullptr),
-      collection(collection) {
-    // Zeroed past the name, so that GetName's 64-byte copy never hands out stale memory.
-    std::memset(this->name, 0, sizeof this->name);
-    std::memcpy(this->name, name, static_cast<size_t>(length));
+      collection(collection),
+      name(room),
+      value(nullptr) {
+    CopyName(room, name, length);
 }
 
 Tag::~Tag() {
     if (ownsValue) delete[] value;
+    if (ownsName) delete[] name;
 }
 
 // Both setters take the new bytes before letting go of the old ones, so that a failed
@@ -71,13 +90,27 @@ int32_t Tag::GetValue(char* buffer, int32_t max) const {
 
 bool Tag::SetName(const char* bytes, int32_t length) {
     if (!ValidName(bytes, length)) return false;
+    if (length > nameRoom) {
+        // The new name covers every byte stored so far; a full field, zero past the name,
+        // leaves room for any later name.
+        char* const field = new char[kNameMax]();
+        std::memcpy(field, bytes, static_cast<size_t>(length));
+        if (ownsName) delete[] name;
+        name = field;
+        nameRoom = kNameMax;
+        ownsName = true;
+    } else {
+        std::memmove(name, bytes, static_cast<size_t>(length));
+    }
     nameLength = static_cast<int8_t>(length);
-    std::memmove(name, bytes, static_cast<size_t>(length));
     return true;
 }
 
 int32_t Tag::GetName(char* buffer) const {
-    if (buffer != nullptr) std::memcpy(buffer, name, sizeof name);
+    if (buffer != nullptr) {
+        std::memcpy(buffer, name, static_cast<size_t>(nameRoom));
+        std::memset(buffer + nameRoom, 0, static_cast<size_t>(kNameMax - nameRoom));
+    }
     return nameLength;
 }
 

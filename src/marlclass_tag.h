@@ -9,20 +9,22 @@
 
 namespace MarlClass {
 
+// The name behaves as a 64-byte field of which the first nameLength bytes are the name:
+// GetName hands out all 64 bytes, zero past the name on a new tag, and a rename to a shorter
+// name leaves the tail of the earlier one in place. Only the bytes that were ever written are
+// stored (nameRoom of them); the rest of the field reads as zeros. Most names are short, so a
+// tag takes a fraction of the memory of a full field.
 class Tag : public Marl::Tag {
 public:
     static constexpr int32_t kNameMax = MARLLIB_NAME_MAX;
 
-    // A new tag, or null when the name is null or its length is outside 1..64.
-    // A leaf always gets collection -1, whatever is passed. With an arena the tag lives in it
-    // and is never deleted (see ~Tag); otherwise it comes from the heap.
-    static Tag* Create(const char* name, int32_t length, bool isLeaf, int32_t collection,
-                       DS::Arena* arena = nullptr);
+    // A new tag in arena, with its name bytes right behind it, or null when the name is null
+    // or its length is outside 1..64. A leaf always gets collection -1, whatever is passed.
+    // The tag lives as long as the arena; its destructor needs running only while it owns
+    // heap bytes (OwnsHeapBytes()).
+    static Tag* Create(DS::Arena& arena, const char* name, int32_t length, bool isLeaf,
+                       int32_t collection);
 
-    // Takes a name already known to be valid.
-    Tag(const char* name, int32_t length, bool isLeaf, int32_t collection);
-    // Frees value bytes that the tag owns. A tag in an arena needs this run only when it may
-    // own such bytes (OwnsValue()).
     ~Tag();
     Tag(const Tag&) = delete;
     Tag& operator=(const Tag&) = delete;
@@ -31,7 +33,6 @@ public:
     bool SetValue(const char* value, int32_t length);
     // Like SetValue, but the bytes are kept in arena, which must outlive the tag.
     bool SetValueIn(DS::Arena& arena, const char* value, int32_t length);
-    bool OwnsValue() const { return ownsValue; }
     // Copies min(max, stored bytes) bytes to buffer (if any) and returns valueLength.
     int32_t GetValue(char* buffer, int32_t max) const;
     // Replaces the name; false (old name kept) for a null name or a length outside 1..64.
@@ -41,23 +42,31 @@ public:
 
     // True when the name is exactly these length bytes.
     bool NameEquals(const char* query, int32_t length) const;
+    // True while the tag holds value or name bytes taken from the heap.
+    bool OwnsHeapBytes() const { return ownsValue || ownsName; }
 
     static bool ValidName(const char* name, int32_t length) {
         return name != nullptr && length >= 1 && length <= kNameMax;
     }
 
-    int8_t nameLength;
-    char name[kNameMax];  // bytes past nameLength carry no meaning
+    int8_t nameLength;    // 1 to 64
+    int8_t nameRoom;      // bytes stored at name: the longest name the tag has had, or 64
     bool isLeaf;
-    int32_t valueLength;  // 0 without value; negative only if SetValue was given a negative length
-    char* value;          // valueLength bytes, or null when the tag holds no value bytes
-    int32_t collection;   // a container's own collection index; -1 for a leaf
 
 private:
+    bool ownsValue = false;  // value came from the heap, not from an arena
+    bool ownsName = false;   // name came from the heap (a rename outgrew the first room)
+
+public:
+    int32_t valueLength;  // 0 without value; negative only if SetValue was given a negative length
+    int32_t collection;   // a container's own collection index; -1 for a leaf
+    char* name;           // nameRoom bytes, the name first
+    char* value;          // valueLength bytes, or null when the tag holds no value bytes
+
+private:
+    Tag(char* room, const char* name, int32_t length, bool isLeaf, int32_t collection);
     // Replaces the value with length bytes already copied to fresh (null for none).
     void Adopt(char* fresh, int32_t length, bool owned);
-
-    bool ownsValue = false;  // value came from the heap, not from an arena
 };
 
 }  // namespace MarlClass

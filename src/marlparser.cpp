@@ -87,16 +87,23 @@ bool Parser::Parse() {
 
 bool Parser::ReadName(int32_t start) {
     // The first name byte is taken whatever it is; the name runs to the first '>', '/' or '='.
-    nameEscapes = data[start] == EntityHandler::kEscape;
-    for (NameByte kind; (kind = kNameBytes[data[position]]) != kEnd;) {
-        nameEscapes = nameEscapes || kind == kEscapeByte;
-        if (++position == length) {
+    // (Locals, not members, in the loop: the compiler cannot keep a member in a register
+    // across reads through a char pointer.)
+    const char* const end = data + length;
+    const char* at = data + position;
+    bool escapes = data[start] == EntityHandler::kEscape;
+    for (NameByte kind; (kind = kNameBytes[*at]) != kEnd;) {
+        escapes = escapes || kind == kEscapeByte;
+        if (++at == end) {
+            position = length;
             problem = Problem::UnclosedName;
             nameStart = start;
             nameLength = position - start;
             return false;
         }
     }
+    position = static_cast<int32_t>(at - data);
+    nameEscapes = escapes;
     nameStart = start;
     nameLength = position - start;
     const char* const name = data + start;

@@ -214,6 +214,10 @@ TEST(Document, LoadedAndSetValuesMix) {
     EXPECT_EQ(std::string(buffer, 5), "again");
     EXPECT_TRUE(doc.SetLoadedValue(b, nullptr, 3));
     EXPECT_EQ(doc.GetValue(b, buffer, 8), 0);
+    // Names outgrowing their first room move to the heap as well.
+    EXPECT_TRUE(doc.SetName(box, "a-much-longer-name", 18));
+    EXPECT_TRUE(doc.SetName(box, "short", 5));
+    EXPECT_EQ(doc.GetTagByName(-1, "short", 5), box);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -9,17 +10,24 @@ namespace {
 
 using MarlClass::Tag;
 
-std::unique_ptr<Tag> Make(const std::string& name, bool leaf = true) {
-    return std::unique_ptr<Tag>(
-        Tag::Create(name.data(), static_cast<int32_t>(name.size()), leaf, 9));
+// Tags live in an arena; their destructor frees what they took from the heap.
+DS::Arena arena;
+
+struct Destroy {
+    void operator()(Tag* tag) const { tag->~Tag(); }
+};
+
+std::unique_ptr<Tag, Destroy> Make(const std::string& name, bool leaf = true) {
+    return std::unique_ptr<Tag, Destroy>(
+        Tag::Create(arena, name.data(), static_cast<int32_t>(name.size()), leaf, 9));
 }
 
 TEST(Tag, CreateRefusesNullAndNamesOutsideOneTo64Bytes) {
     const std::string long65(65, 'n');
-    EXPECT_EQ(Tag::Create(nullptr, 3, true, -1), nullptr);
-    EXPECT_EQ(Tag::Create("abc", 0, true, -1), nullptr);
-    EXPECT_EQ(Tag::Create("abc", -1, true, -1), nullptr);
-    EXPECT_EQ(Tag::Create(long65.data(), 65, true, -1), nullptr);
+    EXPECT_EQ(Tag::Create(arena, nullptr, 3, true, -1), nullptr);
+    EXPECT_EQ(Tag::Create(arena, "abc", 0, true, -1), nullptr);
+    EXPECT_EQ(Tag::Create(arena, "abc", -1, true, -1), nullptr);
+    EXPECT_EQ(Tag::Create(arena, long65.data(), 65, true, -1), nullptr);
     EXPECT_NE(Make(std::string(64, 'n')), nullptr);
     EXPECT_NE(Make("a"), nullptr);
 }
@@ -35,6 +43,31 @@ TEST(Tag, NewNameFieldIsZeroedPastTheName) {
     EXPECT_EQ(tag->GetName(buffer), 2);
     EXPECT_EQ(std::string(buffer, 2), "ab");
     for (int i = 2; i < 64; ++i) ASSERT_EQ(buffer[i], 0) << i;
+}
+
+TEST(Tag, NameFieldReadsLikeSixtyFourBytesThroughRenames) {
+    // Each step renames the tag and gives what the 64-byte field must then hold.
+    const auto tag = Make("abc");
+    struct Step {
+        std::string name;
+        std::string field;  // the field's first bytes; the rest must be zero
+    };
+    const Step steps[] = {
+        {"ab", "abc"},
+        {"abcdefgh", "abcdefgh"},  // outgrows the bytes stored for the first name
+        {"x", "xbcdefgh"},
+        {std::string(64, 'z'), std::string(64, 'z')},
+        {"q", "q" + std::string(63, 'z')},
+    };
+    for (const Step& step : steps) {
+        ASSERT_TRUE(tag->SetName(step.name.data(), static_cast<int32_t>(step.name.size())));
+        char field[64];
+        std::memset(field, '?', sizeof field);
+        EXPECT_EQ(tag->GetName(field), static_cast<int32_t>(step.name.size()));
+        EXPECT_EQ(std::string(field, step.field.size()), step.field) << step.name;
+        for (size_t i = step.field.size(); i < 64; ++i) ASSERT_EQ(field[i], 0) << step.name;
+        EXPECT_TRUE(tag->NameEquals(step.name.data(), static_cast<int32_t>(step.name.size())));
+    }
 }
 
 TEST(Tag, RenameKeepsTheOldTailAndRefusalKeepsTheOldName) {
