@@ -4,6 +4,7 @@
 // returns its result unchanged; only an invalid handle is answered here.
 #include "marllib.h"
 
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -32,6 +33,14 @@ int32_t Register(std::unique_ptr<MarlClass::Document> document) {
     registry.append(document.get());
     document.release();
     return documentCount - 1;
+}
+
+// Hosts pass the leaf flag as one byte in which any nonzero value means a leaf (a C host may
+// declare it as a char). The byte is read as it is rather than trusted to hold 0 or 1.
+bool AnyNonzeroByte(const bool& flag) {
+    unsigned char byte;
+    std::memcpy(&byte, &flag, 1);
+    return byte != 0;
 }
 
 }  // namespace
@@ -86,7 +95,8 @@ int32_t marllib_GetName(int32_t handle, int32_t tag, char* buffer) {
 int32_t marllib_AddTag(int32_t handle, int32_t collection, const char* name, int32_t length,
                        bool isLeaf) {
     auto* document = Lookup(handle);
-    return document ? document->AddTag(collection, name, length, isLeaf) : MARLLIB_INVALID_HANDLE;
+    return document ? document->AddTag(collection, name, length, AnyNonzeroByte(isLeaf))
+                    : MARLLIB_INVALID_HANDLE;
 }
 
 int32_t marllib_GetTags(int32_t handle, int32_t collection, int32_t* out, int32_t max) {
