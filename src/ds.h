@@ -73,7 +73,7 @@ public:
         --*count_;
         T* const slot = *array_ + *count_;
         const T top = *slot;
-        *slot = T();
+        *slot = T{};
         return top;
     }
 
@@ -84,7 +84,7 @@ public:
         T* const items = *array_;
         std::copy(items + at + 1, items + *count_, items + at);
         --*count_;
-        items[*count_] = T();
+        items[*count_] = T{};
         return true;
     }
 
@@ -101,6 +101,7 @@ private:
     // have is 0 for an empty pair and otherwise the next power of two at or above n.
     static bool full(std::size_t n) { return (n & (n - 1)) == 0; }
 
+    // cppcheck-suppress constParameter ; value is an element, whatever type T is
     I find(T value) const {
         for (I i = 0; i < *count_; ++i) {
             if ((*array_)[i] == value) return i;

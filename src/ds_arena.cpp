@@ -21,9 +21,11 @@ constexpr std::size_t RoundUp(std::size_t size, std::size_t to) { return (size +
 // huge pages there turns hundreds of page faults into one.
 void PreferHugePages(char* start, std::size_t size) {
 #if defined(MADV_HUGEPAGE)
-    const auto first = RoundUp(reinterpret_cast<std::uintptr_t>(start), kHugePage);
-    const auto last = (reinterpret_cast<std::uintptr_t>(start) + size) / kHugePage * kHugePage;
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    // The whole huge pages inside [start, start + size): skip head bytes, leave tail bytes.
+    const auto address = reinterpret_cast<std::uintptr_t>(start);
+    const std::size_t head = RoundUp(address, kHugePage) - address;
+    const std::size_t tail = (address + size) % kHugePage;
+    if (size > head + tail) madvise(start + head, size - head - tail, MADV_HUGEPAGE);
 #else
     (void)start;
     (void)size;
@@ -47,7 +49,7 @@ Arena::~Arena() {
 }
 
 void* Arena::AllocateSlow(std::size_t size) {
-    if (size > kLargestBlock - kHeader || size > nextBlockSize / 4) {
+    if (kPiecewise || size > kLargestBlock - kHeader || size > nextBlockSize / 4) {
         // A piece this large gets a block of its own, kept behind the newest block so that
         // the newest block's free space stays in use.
         if (size > SIZE_MAX - kHeader) throw std::bad_alloc();

@@ -171,6 +171,7 @@ constexpr int kIndentLevels = 64;
 struct Blanks {
     char bytes[2 * kIndentLevels];
     constexpr Blanks() : bytes() {
+        // cppcheck-suppress useStlAlgorithm ; std::fill is not constexpr in C++17
         for (char& byte : bytes) byte = ' ';
     }
 };
@@ -277,8 +278,8 @@ void Document::PrintCollection(FILE* stream, const Collection& collection, int d
                 continue;
             }
             std::unique_ptr<StackNode> inner(new StackNode{CollectionAt(tag.collection), 0});
-            frames.append(frontier.get());
-            frontier.release();
+            frames.reserve();
+            frames.appendReserved(frontier.release());
             frontier = std::move(inner);
             continue;
         }

@@ -30,8 +30,8 @@ namespace {
 // fails, the document is destroyed and the registry is unchanged.
 int32_t Register(std::unique_ptr<MarlClass::Document> document) {
     DS::Collection<MarlClass::Document*, int32_t> registry(&documentCount, &documentList);
-    registry.append(document.get());
-    document.release();
+    registry.reserve();
+    registry.appendReserved(document.release());
     return documentCount - 1;
 }
 

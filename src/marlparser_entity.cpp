@@ -54,7 +54,8 @@ int32_t EntityHandler::DecodeName(const char*& name, int32_t length, bool escape
 namespace {
 bool Holds(const char* bytes, int32_t length, char byte) {
     return bytes != nullptr && length > 0 &&
-           std::memchr(bytes, byte, static_cast<size_t>(length)) != nullptr;
+           std::memchr(bytes, static_cast<unsigned char>(byte), static_cast<size_t>(length)) !=
+               nullptr;
 }
 }  // namespace
 

@@ -1,0 +1,71 @@
+// Loads arbitrary bytes, prints the document, loads the printed text and requires the same
+// document: the same tags with the same names, kinds and values, in the same collections.
+// Printing that second document must then give the same text again.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "check.h"
+#include "marlclass_document.h"
+#include "marllib_load.h"
+
+namespace {
+
+using MarlClass::Document;
+
+std::string Printed(const Document& document) {
+    char* bytes = nullptr;
+    size_t size = 0;
+    FILE* const stream = open_memstream(&bytes, &size);
+    FUZZ_CHECK(stream != nullptr);
+    document.Print(stream);
+    FUZZ_CHECK(std::fclose(stream) == 0);
+    std::string text(bytes, size);
+    std::free(bytes);
+    return text;
+}
+
+bool SameCollection(const MarlClass::Collection& a, const MarlClass::Collection& b) {
+    return a.count == b.count &&
+           (a.count == 0 || std::memcmp(a.items, b.items, sizeof(int32_t) * static_cast<size_t>(a.count)) == 0);
+}
+
+// A loaded document numbers its tags and collections in text order, so two loads of the
+// same tree have equal tables, entry for entry.
+void CheckSame(const Document& a, const Document& b) {
+    FUZZ_CHECK(a.tagCount == b.tagCount);
+    FUZZ_CHECK(a.collectionCount == b.collectionCount);
+    FUZZ_CHECK(SameCollection(a.root, b.root));
+    for (int32_t i = 0; i < a.collectionCount; ++i) {
+        FUZZ_CHECK(SameCollection(*a.CollectionAt(i), *b.CollectionAt(i)));
+    }
+    for (int32_t i = 0; i < a.tagCount; ++i) {
+        const MarlClass::Tag& x = *a.TagAt(i);
+        const MarlClass::Tag& y = *b.TagAt(i);
+        FUZZ_CHECK(x.isLeaf == y.isLeaf);
+        FUZZ_CHECK(x.collection == y.collection);
+        FUZZ_CHECK(x.nameLength == y.nameLength);
+        FUZZ_CHECK(std::memcmp(x.name, y.name, static_cast<size_t>(x.nameLength)) == 0);
+        FUZZ_CHECK(x.valueLength == y.valueLength);
+        FUZZ_CHECK((x.value == nullptr) == (y.value == nullptr));
+        if (x.value != nullptr) {
+            FUZZ_CHECK(std::memcmp(x.value, y.value, static_cast<size_t>(x.valueLength)) == 0);
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > INT32_MAX) return 0;
+    const auto first =
+        MarlLib::LoadText(reinterpret_cast<const char*>(data), static_cast<int32_t>(size));
+    const std::string text = Printed(*first);
+    const auto second = MarlLib::LoadText(text.data(), static_cast<int32_t>(text.size()));
+    CheckSame(*first, *second);
+    FUZZ_CHECK(Printed(*second) == text);
+    return 0;
+}

@@ -1,0 +1,376 @@
+// Running out of memory: the k-th allocation of an operation throws std::bad_alloc, for every
+// k that the operation reaches. Each time the exception must reach the caller, the registry's
+// handles and every document must be exactly as before, and nothing may leak.
+//
+// This program replaces the global operator new and delete to count and fail allocations,
+// so it is a program of its own: the library's other tests never see the hook.
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "marllib.h"
+
+// ---- The allocation hook ----
+
+namespace {
+
+// Plain integers, zero before any constructor runs, so allocations made during static
+// initialisation are counted like any other.
+struct Hook {
+    long long live;      // allocations of the whole program not yet freed
+    long long made;      // allocations since Arm
+    long long failAt;    // the allocation (counted from 1) that throws; 0: none
+    bool armed;
+};
+Hook hook;
+
+void* Allocate(std::size_t size) {
+    if (hook.armed && ++hook.made == hook.failAt) throw std::bad_alloc();
+    void* const block = std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr) throw std::bad_alloc();
+    ++hook.live;
+    return block;
+}
+
+void Release(void* block) noexcept {
+    if (block == nullptr) return;
+    --hook.live;
+    std::free(block);
+}
+
+void* AllocateOrNull(std::size_t size) noexcept {
+    try {
+        return Allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return Allocate(size); }
+void* operator new[](std::size_t size) { return Allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return AllocateOrNull(size);
+}
+void operator delete(void* block) noexcept { Release(block); }
+void operator delete[](void* block) noexcept { Release(block); }
+void operator delete(void* block, std::size_t) noexcept { Release(block); }
+void operator delete[](void* block, std::size_t) noexcept { Release(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { Release(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { Release(block); }
+
+namespace {
+
+void Arm(long long failAt) {
+    hook.made = 0;
+    hook.failAt = failAt;
+    hook.armed = true;
+}
+
+// Stops failing and counting; returns the number of allocations made while armed.
+long long Disarm() {
+    hook.armed = false;
+    return hook.made;
+}
+
+// ---- What the registry holds, read through the exports alone ----
+
+void AppendNumber(std::string& out, long long number) {
+    out += std::to_string(number);
+    out += ' ';
+}
+
+// Every document of the registry: every tag's full 64-byte name field, name length, kind or
+// collection and value, and every collection's list, the unreferenced ones included.
+std::string Registry() {
+    std::string out;
+    for (int32_t handle = 0; marllib_GetTags(handle, MARLLIB_ROOT, nullptr, 0) >= 0; ++handle) {
+        out += "document ";
+        AppendNumber(out, handle);
+        char name[MARLLIB_NAME_MAX];
+        for (int32_t tag = 0;; ++tag) {
+            const int32_t nameLength = marllib_GetName(handle, tag, name);
+            if (nameLength < 0) break;
+            out += "\ntag ";
+            AppendNumber(out, nameLength);
+            out.append(name, sizeof name);
+            AppendNumber(out, marllib_GetCollection(handle, tag));
+            const int32_t valueLength = marllib_GetValue(handle, tag, nullptr, 0);
+            AppendNumber(out, valueLength);
+            if (valueLength > 0) {
+                std::string value(static_cast<size_t>(valueLength), '\0');
+                marllib_GetValue(handle, tag, &value[0], valueLength);
+                out += value;
+            }
+        }
+        for (int32_t collection = MARLLIB_ROOT;; ++collection) {
+            const int32_t count = marllib_GetTags(handle, collection, nullptr, 0);
+            if (count < 0) break;
+            out += "\ncollection ";
+            AppendNumber(out, collection);
+            std::vector<int32_t> tags(static_cast<size_t>(count));
+            marllib_GetTags(handle, collection, tags.data(), count);
+            for (const int32_t tag : tags) AppendNumber(out, tag);
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+// ---- The sweep over every failure point ----
+
+struct Outcome {
+    long long failurePoints = 0;  // allocations the operation makes, each failed once
+    int32_t result = 0;           // the operation's result when no allocation failed
+};
+
+// For k = 1, 2, ...: builds the registry with setup, fails the k-th allocation of operation
+// and checks the strong guarantee, until operation makes fewer than k allocations and
+// succeeds. Returns the number of allocations that were failed, and the result of the run
+// that succeeded (whose effects are checked by the caller's comparison with `changed`).
+Outcome EveryFailure(const std::function<void()>& setup,
+                     const std::function<int32_t()>& operation) {
+    Outcome outcome;
+    const bool failedBefore = ::testing::Test::HasFailure();
+    for (long long k = 1;; ++k) {
+        marllib_Close();
+        const long long baseline = hook.live;
+        bool threw = false;
+        bool unchanged = false;
+        long long made = 0;
+        {
+            setup();
+            const std::string before = Registry();
+            Arm(k);
+            try {
+                outcome.result = operation();
+            } catch (const std::bad_alloc&) {
+                threw = true;
+            }
+            made = Disarm();
+            unchanged = Registry() == before;
+        }
+        marllib_Close();
+        const long long leaked = hook.live - baseline;
+        if (!threw) {
+            EXPECT_LT(made, k) << "allocation " << k << " was made and did not fail";
+            EXPECT_EQ(leaked, 0) << "after a successful run";
+            outcome.failurePoints = k - 1;
+            return outcome;
+        }
+        EXPECT_EQ(made, k) << "the operation went on after allocation " << k << " failed";
+        EXPECT_TRUE(unchanged) << "allocation " << k << " failed and the registry changed";
+        EXPECT_EQ(leaked, 0) << "allocation " << k << " failed and memory leaked";
+        if (!failedBefore && ::testing::Test::HasFailure()) return outcome;  // one report
+    }
+}
+
+// Text that takes every road of a load: containers nested deeper than the builder's first
+// stack sizes, leaves with and without values, doubled quotes, escaped names, a name cut to
+// 64 bytes, malformed tags, a closing tag with nothing open and a container left open; and
+// enough of it (some 40 kB) that every table and block of memory grows several times.
+std::string Text() {
+    std::string text =
+        "</>\n"
+        "<config>\n"
+        "  <name=\"marl \"\"demo\"\"\">\n"
+        "  <a\x80" "1b/>\n"
+        "  <empty=\"\">\n"
+        "  <one><two><three><four><five><six><leaf=\"deep\"></></></></></></>\n"
+        "  </broken>\n"
+        "  <bad/x>\n"
+        "  <" + std::string(80, 'n') + "=\"long name\">\n"
+        "</>\n";
+    text += "<many>\n";
+    for (int i = 0; i < 500; ++i) {
+        text += "  <item" + std::to_string(i) + "=\"" + std::string(static_cast<size_t>(i % 97), 'v') +
+                "\">\n";
+    }
+    text += "</>\n";
+    for (int i = 0; i < 40; ++i) text += "<level" + std::to_string(i) + ">\n";
+    text += "<x=\"1\">\n<y=\"2\">\n";  // and all forty left open
+    return text;
+}
+const std::string kText = Text();
+
+// Two more documents that every operation must leave alone.
+void TwoDocuments() {
+    ASSERT_GE(marllib_Load(kText.data(), static_cast<int32_t>(kText.size())), 0);
+    const int32_t solo = marllib_Create();
+    ASSERT_EQ(marllib_AddTag(solo, MARLLIB_ROOT, "solo", 4, true), 0);
+}
+
+std::string FileWith(const std::string& text) {
+    const std::string path = ::testing::TempDir() + "marllib_allocation_failure.marl";
+    FILE* const file = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(file, nullptr);
+    if (file != nullptr) {
+        EXPECT_EQ(std::fwrite(text.data(), 1, text.size(), file), text.size());
+        std::fclose(file);
+    }
+    return path;
+}
+
+long long totalFailurePoints = 0;
+
+// Prints the number of failure points of one operation, and the running total.
+void Report(const char* operation, const Outcome& outcome) {
+    totalFailurePoints += outcome.failurePoints;
+    std::printf("%s: %lld allocation failures survived (%lld in this program so far)\n",
+                operation, outcome.failurePoints, totalFailurePoints);
+    ::testing::Test::RecordProperty("failure_points", std::to_string(outcome.failurePoints));
+}
+
+class AllocationFailure : public ::testing::Test {
+protected:
+    void TearDown() override { marllib_Close(); }
+};
+
+TEST_F(AllocationFailure, CreateRegistersAllOrNothing) {
+    // The registry of two documents has no room for a third: the document, then a new array.
+    const Outcome outcome = EveryFailure(TwoDocuments, [] { return marllib_Create(); });
+    EXPECT_EQ(outcome.result, 2);
+    EXPECT_GE(outcome.failurePoints, 1);
+    Report("marllib_Create", outcome);
+
+    const Outcome first = EveryFailure([] {}, [] { return marllib_Create(); });
+    EXPECT_EQ(first.result, 0);
+    EXPECT_GE(first.failurePoints, 1);
+    Report("marllib_Create on an empty registry", first);
+}
+
+TEST_F(AllocationFailure, LoadFromMemoryRegistersAllOrNothing) {
+    const Outcome outcome = EveryFailure(TwoDocuments, [] {
+        return marllib_Load(kText.data(), static_cast<int32_t>(kText.size()));
+    });
+    EXPECT_EQ(outcome.result, 2);
+    EXPECT_GE(outcome.failurePoints, 1);
+    Report("marllib_Load from memory", outcome);
+}
+
+TEST_F(AllocationFailure, LoadFromFileRegistersAllOrNothing) {
+    const std::string path = FileWith(kText);
+    const Outcome outcome =
+        EveryFailure(TwoDocuments, [&path] { return marllib_Load(path.c_str(), 0); });
+    EXPECT_EQ(outcome.result, 2);
+    EXPECT_GE(outcome.failurePoints, 1);
+    Report("marllib_Load from a file", outcome);
+    std::remove(path.c_str());
+}
+
+// A document whose tag table, collection table and collection 0 are all full (4 tags,
+// 2 collections, 2 entries in collection 0), so one more container grows each of them.
+void FullTables() {
+    ASSERT_EQ(marllib_Create(), 0);
+    ASSERT_EQ(marllib_AddTag(0, MARLLIB_ROOT, "outer", 5, false), 0);
+    ASSERT_EQ(marllib_AddTag(0, 0, "inner", 5, false), 1);
+    ASSERT_EQ(marllib_AddTag(0, 0, "leaf", 4, true), 2);
+    ASSERT_EQ(marllib_AddTag(0, 1, "deep", 4, true), 3);
+    ASSERT_TRUE(marllib_SetValue(0, 3, "value", 5));
+    TwoDocuments();  // handles 1 and 2 this time
+}
+
+TEST_F(AllocationFailure, AddTagAddsAllOrNothing) {
+    // The new container and its tag, and room in the collection table, collection 0 and
+    // the tag table.
+    const Outcome container =
+        EveryFailure(FullTables, [] { return marllib_AddTag(0, 0, "new", 3, false); });
+    EXPECT_EQ(container.result, 4);
+    EXPECT_GE(container.failurePoints, 1);
+    Report("marllib_AddTag of a container into full tables", container);
+
+    const Outcome leaf =
+        EveryFailure(FullTables, [] { return marllib_AddTag(0, 1, "x", 1, true); });
+    EXPECT_EQ(leaf.result, 4);
+    EXPECT_GE(leaf.failurePoints, 1);  // the tag, and room in collection 1 and the tag table
+    Report("marllib_AddTag of a leaf", leaf);
+
+    // A container refused for its name still adds its collection; that is all or nothing
+    // too (room in the collection table, and the collection).
+    const Outcome refused =
+        EveryFailure(FullTables, [] { return marllib_AddTag(0, 0, "", 0, false); });
+    EXPECT_EQ(refused.result, -3);
+    EXPECT_GE(refused.failurePoints, 1);
+    Report("marllib_AddTag of a container refused for its name", refused);
+}
+
+TEST_F(AllocationFailure, SettersKeepTheOldOrSetTheNew) {
+    const std::string value(1000, 'v');
+    const Outcome outcome = EveryFailure(FullTables, [&value] {
+        return marllib_SetValue(0, 3, value.data(), static_cast<int32_t>(value.size())) ? 1 : 0;
+    });
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_GE(outcome.failurePoints, 1);
+    Report("marllib_SetValue", outcome);
+
+    // A rename may or may not allocate; whatever it allocates is all or nothing too.
+    const Outcome renamed = EveryFailure(FullTables, [] {
+        return marllib_SetName(0, 2, "a longer name than before", 25) ? 1 : 0;
+    });
+    EXPECT_EQ(renamed.result, 1);
+    Report("marllib_SetName", renamed);
+}
+
+TEST_F(AllocationFailure, QueriesNeverAllocate) {
+    FullTables();
+    char name[MARLLIB_NAME_MAX];
+    char value[8];
+    int32_t tags[8];
+    Arm(1);  // the first allocation would throw
+    EXPECT_EQ(marllib_GetName(0, 0, name), 5);
+    EXPECT_EQ(marllib_GetValue(0, 3, value, 8), 5);
+    EXPECT_EQ(marllib_GetTags(0, 0, tags, 8), 2);
+    EXPECT_EQ(marllib_GetTagsByName(0, 0, "leaf", 4, tags, 8), 1);
+    EXPECT_EQ(marllib_GetTagByName(0, 0, "inner", 5), 1);
+    EXPECT_EQ(marllib_GetCollection(0, 1), 1);
+    EXPECT_TRUE(marllib_SetValue(0, 3, "x", 0));  // no bytes to keep
+    EXPECT_EQ(marllib_Load(nullptr, 0), -1);      // no file to read
+    marllib_Close();
+    EXPECT_EQ(Disarm(), 0);
+}
+
+// The sweep itself must notice a broken guarantee: an operation that changes the registry
+// before it allocates, or leaks what it allocated, fails it.
+TEST_F(AllocationFailure, SweepDetectsAChangeAndALeak) {
+    ::testing::TestPartResultArray failures;
+    {
+        ::testing::ScopedFakeTestPartResultReporter reporter(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD,
+            &failures);
+        EveryFailure(FullTables, [] {
+            marllib_SetName(0, 0, "changed", 7);
+            return marllib_Create();
+        });
+    }
+    ASSERT_GE(failures.size(), 1);
+    EXPECT_NE(std::string(failures.GetTestPartResult(0).message()).find("registry changed"),
+              std::string::npos);
+
+    // The blocks that the second operation loses, freed once the sweep has seen them lost.
+    static char* lost[64];
+    static int lostCount = 0;
+    ::testing::TestPartResultArray leaks;
+    {
+        ::testing::ScopedFakeTestPartResultReporter reporter(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &leaks);
+        EveryFailure([] {}, [] {
+            if (lostCount < 64) lost[lostCount++] = new char[16];
+            return marllib_Create();
+        });
+    }
+    while (lostCount > 0) delete[] lost[--lostCount];
+    ASSERT_GE(leaks.size(), 1);
+    EXPECT_NE(std::string(leaks.GetTestPartResult(0).message()).find("leaked"),
+              std::string::npos);
+}
+
+}  // namespace
