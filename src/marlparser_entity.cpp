@@ -65,13 +65,12 @@ void EntityHandler::Leaf(const char* name, int32_t nameLength, const char* value
          Scanned{Holds(name, nameLength, kEscape), Holds(value, valueLength, kQuote)});
 }
 
-void EntityHandler::Leaf(const char* name, int32_t nameLength, const char* value,
-                         int32_t valueLength, Scanned scanned) {
+void EntityHandler::LeafDecoded(const char* name, int32_t nameLength, const char* value,
+                                int32_t valueLength, Scanned scanned) {
     char buffer[kNameMax];
     const int32_t decodedLength = DecodeName(name, nameLength, scanned.nameEscapes, buffer);
-    static const char kEmpty[1] = {0};
     if (value == nullptr || valueLength <= 0) {
-        target->Leaf(name, decodedLength, kEmpty, 0);
+        target->Leaf(name, decodedLength, kNoValue, 0);
         return;
     }
     // Most values hold no quote byte and reach the target straight from the input.

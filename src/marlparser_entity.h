@@ -50,9 +50,21 @@ public:
     void Leaf(const char* name, int32_t nameLength, const char* value,
               int32_t valueLength) override;
     void Tree(const char* name, int32_t nameLength) override;
-    // The same events from a reader that has scanned the raw bytes itself.
+    // The same events from a reader that has scanned the raw bytes itself. Names without
+    // escapes and values without quotes, the usual case, pass straight through.
     void Leaf(const char* name, int32_t nameLength, const char* value, int32_t valueLength,
-              Scanned scanned);
+              Scanned scanned) {
+        if (scanned.nameEscapes || scanned.valueQuotes) {
+            LeafDecoded(name, nameLength, value, valueLength, scanned);
+            return;
+        }
+        const int32_t cut = nameLength < kNameMax ? nameLength : kNameMax;
+        if (value == nullptr || valueLength <= 0) {
+            target->Leaf(name, cut, kNoValue, 0);
+        } else {
+            target->Leaf(name, cut, value, valueLength);
+        }
+    }
     void Tree(const char* name, int32_t nameLength, bool nameEscapes);
     void End() override;
     void Invalid() override;
@@ -68,6 +80,11 @@ public:
     static int32_t CollapseValue(char* out, const char* in, int32_t length);
 
 private:
+    // What a leaf without value gets: a valid pointer to no bytes.
+    static constexpr char kNoValue[1] = {0};
+
+    void LeafDecoded(const char* name, int32_t nameLength, const char* value,
+                     int32_t valueLength, Scanned scanned);
     // Points name at the decoded form of the raw name: the raw bytes themselves when they
     // hold no escape byte, otherwise buffer. Returns the decoded length.
     int32_t DecodeName(const char*& name, int32_t length, bool escapes, char* buffer) const;
