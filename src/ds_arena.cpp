@@ -49,7 +49,7 @@ Arena::~Arena() {
 }
 
 void* Arena::AllocateSlow(std::size_t size) {
-    if (kPiecewise || size > kLargestBlock - kHeader || size > nextBlockSize / 4) {
+    if (kPiecewise || size > kLargestBlock / 4) {
         // A piece this large gets a block of its own, kept behind the newest block so that
         // the newest block's free space stays in use.
         if (size > SIZE_MAX - kHeader) throw std::bad_alloc();
@@ -65,6 +65,9 @@ void* Arena::AllocateSlow(std::size_t size) {
         }
         return piece;
     }
+    // Blocks grow with the pieces asked for, so that a run of large pieces (long values, say)
+    // shares a few blocks instead of taking one each.
+    while (size > nextBlockSize / 4) nextBlockSize *= 2;
     auto* const block = static_cast<Block*>(::operator new(nextBlockSize));
     block->previous = blocks;
     blocks = block;

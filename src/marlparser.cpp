@@ -92,8 +92,10 @@ bool Parser::ReadName(int32_t start) {
     const char* const end = data + length;
     const char* at = data + position;
     bool escapes = data[start] == EntityHandler::kEscape;
-    for (NameByte kind; (kind = kNameBytes[*at]) != kEnd;) {
-        escapes = escapes || kind == kEscapeByte;
+    for (;;) {
+        const NameByte kind = kNameBytes[*at];
+        if (kind == kEnd) break;
+        if (kind == kEscapeByte) escapes = true;
         if (++at == end) {
             position = length;
             problem = Problem::UnclosedName;
