@@ -44,6 +44,10 @@ Collection* Document::MutableCollectionAt(int32_t collection) {
     return const_cast<Collection*>(CollectionAt(collection));
 }
 
+Collection* Document::NewCollection() {
+    return new (arena.Allocate(sizeof(Collection), alignof(Collection))) Collection(&arena);
+}
+
 int32_t Document::CheckCollection(int32_t collection) const {
     if (collection >= collectionCount) return -1;
     if (collection < kRoot) return -2;
@@ -58,7 +62,7 @@ int32_t Document::AddTag(int32_t collection, const char* name, int32_t length, b
         // A container refused for its name still leaves its new collection behind, unreferenced.
         if (!isLeaf) {
             collectionTable.reserve();
-            collectionTable.appendReserved(new (arena.Allocate(sizeof(Collection), alignof(Collection))) Collection(&arena));
+            collectionTable.appendReserved(NewCollection());
         }
         return -3;
     }
@@ -70,8 +74,7 @@ int32_t Document::AddTag(int32_t collection, const char* name, int32_t length, b
     if (!isLeaf) collectionTable.reserve();
     tagTable.reserve();
     target->Reserve();
-    Collection* const own =
-        isLeaf ? nullptr : new (arena.Allocate(sizeof(Collection), alignof(Collection))) Collection(&arena);
+    Collection* const own = isLeaf ? nullptr : NewCollection();
     Tag* const tag = Tag::Create(arena, name, length, isLeaf, collectionCount);
 
     if (own != nullptr) collectionTable.appendReserved(own);
@@ -96,7 +99,7 @@ bool Document::SetValue(int32_t tag, const char* value, int32_t length) {
 
 bool Document::SetLoadedValue(int32_t tag, const char* value, int32_t length) {
     Tag* const found = TagAt(tag);
-    return found != nullptr && found->SetValueIn(arena, value, length);
+    return found != nullptr && found->SetValue(value, length, &arena);
 }
 
 int32_t Document::GetValue(int32_t tag, char* buffer, int32_t max) const {

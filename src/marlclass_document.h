@@ -78,6 +78,8 @@ private:
     // Writes the entries of collection, and everything under them, depth levels deep.
     void PrintCollection(FILE* stream, const Collection& collection, int depth) const;
     Collection* MutableCollectionAt(int32_t collection);
+    // A new, empty collection in the arena, not yet in the collection table.
+    Collection* NewCollection();
     // -1 when the collection does not exist yet, -2 below -1, 0 when it is valid.
     int32_t CheckCollection(int32_t collection) const;
 };

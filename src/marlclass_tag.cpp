@@ -48,37 +48,22 @@ Tag::~Tag() {
     if (ownsName) delete[] name;
 }
 
-// Both setters take the new bytes before letting go of the old ones, so that a failed
-// allocation changes nothing.
-bool Tag::SetValue(const char* bytes, int32_t length) {
+bool Tag::SetValue(const char* bytes, int32_t length, DS::Arena* arena) {
     if (!isLeaf) return false;
     if (bytes == nullptr) length = 0;
+    // The new bytes are taken before the old ones are let go, so that a failed allocation
+    // changes nothing.
     char* fresh = nullptr;
     if (length > 0) {
-        fresh = new char[static_cast<size_t>(length)];
-        std::memcpy(fresh, bytes, static_cast<size_t>(length));
+        const auto size = static_cast<size_t>(length);
+        fresh = arena != nullptr ? arena->AllocateArray<char>(size) : new char[size];
+        std::memcpy(fresh, bytes, size);
     }
-    Adopt(fresh, length, true);
-    return true;
-}
-
-bool Tag::SetValueIn(DS::Arena& arena, const char* bytes, int32_t length) {
-    if (!isLeaf) return false;
-    if (bytes == nullptr) length = 0;
-    char* fresh = nullptr;
-    if (length > 0) {
-        fresh = arena.AllocateArray<char>(static_cast<size_t>(length));
-        std::memcpy(fresh, bytes, static_cast<size_t>(length));
-    }
-    Adopt(fresh, length, false);
-    return true;
-}
-
-void Tag::Adopt(char* fresh, int32_t length, bool owned) {
     if (ownsValue) delete[] value;
     value = fresh;
     valueLength = length;
-    ownsValue = owned && fresh != nullptr;
+    ownsValue = fresh != nullptr && arena == nullptr;
+    return true;
 }
 
 int32_t Tag::GetValue(char* buffer, int32_t max) const {

@@ -29,10 +29,9 @@ public:
     Tag(const Tag&) = delete;
     Tag& operator=(const Tag&) = delete;
 
-    // Replaces the value; false for a container. See marllib_SetValue for the rules.
-    bool SetValue(const char* value, int32_t length);
-    // Like SetValue, but the bytes are kept in arena, which must outlive the tag.
-    bool SetValueIn(DS::Arena& arena, const char* value, int32_t length);
+    // Replaces the value; false for a container. See marllib_SetValue for the rules. The
+    // bytes are copied to the heap, or into arena when one is given (it must outlive the tag).
+    bool SetValue(const char* value, int32_t length, DS::Arena* arena = nullptr);
     // Copies min(max, stored bytes) bytes to buffer (if any) and returns valueLength.
     int32_t GetValue(char* buffer, int32_t max) const;
     // Replaces the name; false (old name kept) for a null name or a length outside 1..64.
@@ -65,8 +64,6 @@ public:
 
 private:
     Tag(char* room, const char* name, int32_t length, bool isLeaf, int32_t collection);
-    // Replaces the value with length bytes already copied to fresh (null for none).
-    void Adopt(char* fresh, int32_t length, bool owned);
 };
 
 }  // namespace MarlClass
