@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -393,6 +394,46 @@ TEST(Parser, DiagnosticsAreCurrentWhileAnEventIsHandled) {
         "Invalid <33 @39 BadQuote",
     };
     EXPECT_EQ(observer.notes, expected);
+}
+
+// Tags are found and names scanned in groups of bytes where the processor allows, byte by
+// byte near the end of the input: every offset of the '<', of an escape and of the byte that
+// ends the name, against both the group size and the end of the input, must read the same.
+TEST(Parser, TagsAndNamesReadAlikeAtEveryOffset) {
+    const std::string ends[] = {"/>", "=\"v\">", ">"};
+    for (int gap = 0; gap < 40; gap += 3) {
+        for (int nameLength = 1; nameLength <= 70; ++nameLength) {
+            for (int escape = -1; escape < nameLength; escape += 5) {
+                for (int tail = 0; tail < 20; tail += 7) {
+                    for (const std::string& end : ends) {
+                        std::string raw(static_cast<size_t>(nameLength), 'n');
+                        std::string name = raw;
+                        if (escape >= 0) {
+                            raw.replace(static_cast<size_t>(escape), 1, "\x80" "2");
+                            name[static_cast<size_t>(escape)] = '/';
+                        }
+                        name.resize(std::min<size_t>(name.size(), 64));
+                        const std::string text =
+                            std::string(static_cast<size_t>(gap), ' ') + "<" + raw + end +
+                            std::string(static_cast<size_t>(tail), '\x80');
+                        // A tag needs three bytes after its '<' (and input four bytes).
+                        if (text.size() < 4 || text.size() - static_cast<size_t>(gap) < 4) {
+                            continue;
+                        }
+                        SCOPED_TRACE(Show(text));
+                        Session run(text);
+                        ASSERT_NE(run.parser, nullptr);
+                        run.parser->Parse();
+                        const std::string expected = end == ">"    ? "Tree(" + Show(name) + ")"
+                                                     : end == "/>" ? "Leaf(" + Show(name) + ")"
+                                                                   : "Leaf(" + Show(name) + ")[v]";
+                        ASSERT_EQ(run.handler.Take(), expected);
+                        EXPECT_EQ(run.parser->ConstructStart(), gap);
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST(Parser, DestroyingItLeavesTheCallersHandlerAlone) {
