@@ -55,15 +55,14 @@ int32_t Document::CheckCollection(int32_t collection) const {
 }
 
 int32_t Document::AddTag(int32_t collection, const char* name, int32_t length, bool isLeaf) {
+    if (isLeaf) return AddLeaf(collection, name, length, nullptr, 0);
     if (const int32_t failure = CheckCollection(collection)) return failure;
 
     auto collectionTable = CollectionTable(*this);
+    collectionTable.reserve();
     if (!Tag::ValidName(name, length)) {
         // A container refused for its name still leaves its new collection behind, unreferenced.
-        if (!isLeaf) {
-            collectionTable.reserve();
-            collectionTable.appendReserved(NewCollection());
-        }
+        collectionTable.appendReserved(NewCollection());
         return -3;
     }
 
@@ -71,13 +70,29 @@ int32_t Document::AddTag(int32_t collection, const char* name, int32_t length, b
     // tables, then the new objects. Only then is the tag linked in.
     Collection* const target = MutableCollectionAt(collection);
     auto tagTable = TagTable(*this);
-    if (!isLeaf) collectionTable.reserve();
     tagTable.reserve();
     target->Reserve();
-    Collection* const own = isLeaf ? nullptr : NewCollection();
-    Tag* const tag = Tag::Create(arena, name, length, isLeaf, collectionCount);
+    Collection* const own = NewCollection();
+    Tag* const tag = Tag::Create(arena, name, length, false, collectionCount);
 
-    if (own != nullptr) collectionTable.appendReserved(own);
+    collectionTable.appendReserved(own);
+    target->AppendReserved(tagCount);
+    tagTable.appendReserved(tag);
+    return tagCount - 1;
+}
+
+int32_t Document::AddLeaf(int32_t collection, const char* name, int32_t length,
+                          const char* value, int32_t valueLength) {
+    if (const int32_t failure = CheckCollection(collection)) return failure;
+    if (!Tag::ValidName(name, length)) return -3;
+
+    // As for a container: room first, then the tag, then the links.
+    Collection* const target = MutableCollectionAt(collection);
+    auto tagTable = TagTable(*this);
+    tagTable.reserve();
+    target->Reserve();
+    Tag* const tag = Tag::Create(arena, name, length, true, -1, value, valueLength);
+
     target->AppendReserved(tagCount);
     tagTable.appendReserved(tag);
     return tagCount - 1;
@@ -95,11 +110,6 @@ bool Document::SetValue(int32_t tag, const char* value, int32_t length) {
     if (found == nullptr || !found->SetValue(value, length)) return false;
     heapBytes = heapBytes || found->OwnsHeapBytes();
     return true;
-}
-
-bool Document::SetLoadedValue(int32_t tag, const char* value, int32_t length) {
-    Tag* const found = TagAt(tag);
-    return found != nullptr && found->SetValue(value, length, &arena);
 }
 
 int32_t Document::GetValue(int32_t tag, char* buffer, int32_t max) const {

@@ -38,12 +38,13 @@ public:
     // Result codes and check order are those documented for the marllib_* functions of the
     // same names in marllib.h.
     int32_t AddTag(int32_t collection, const char* name, int32_t length, bool isLeaf);
+    // AddTag for a leaf and SetValue in one step, as a reader adds what it reads: the tag,
+    // its name and its value bytes take one piece of the document's arena, which is quick to
+    // fill and to release. Values set later by SetValue replace the bytes as usual.
+    int32_t AddLeaf(int32_t collection, const char* name, int32_t length, const char* value,
+                    int32_t valueLength);
     int32_t GetCollection(int32_t tag) const;
     bool SetValue(int32_t tag, const char* value, int32_t length);
-    // SetValue for a document being loaded: the bytes are kept in the document's arena, which
-    // saves an allocation per leaf and makes the document quick to destroy. Values set later
-    // by SetValue replace them as usual.
-    bool SetLoadedValue(int32_t tag, const char* value, int32_t length);
     int32_t GetValue(int32_t tag, char* buffer, int32_t max) const;
     bool SetName(int32_t tag, const char* name, int32_t length);
     int32_t GetName(int32_t tag, char* buffer) const;

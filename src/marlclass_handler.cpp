@@ -14,8 +14,7 @@ Handler::~Handler() { delete[] parentStack; }
 
 void Handler::Leaf(const char* name, int32_t nameLength, const char* value, int32_t valueLength) {
     if (droppedDepth > 0) return;
-    const int32_t tag = document->AddTag(current, name, nameLength, true);
-    if (tag >= 0 && valueLength > 0) document->SetLoadedValue(tag, value, valueLength);
+    document->AddLeaf(current, name, nameLength, value, valueLength);
 }
 
 void Handler::Tree(const char* name, int32_t nameLength) {

@@ -2,7 +2,9 @@
 #ifndef MARLLIB_MARLCLASS_TAG_H
 #define MARLLIB_MARLCLASS_TAG_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "ds_arena.h"
 #include "marllib.h"
@@ -19,19 +21,29 @@ public:
     static constexpr int32_t kNameMax = MARLLIB_NAME_MAX;
 
     // A new tag in arena, with its name bytes right behind it, or null when the name is null
-    // or its length is outside 1..64. A leaf always gets collection -1, whatever is passed.
-    // The tag lives as long as the arena; its destructor needs running only while it owns
-    // heap bytes (OwnsHeapBytes()).
+    // or its length is outside 1..64. A leaf always gets collection -1, whatever is passed,
+    // and keeps valueLength bytes of value (if value is not null and valueLength positive)
+    // right behind its name; a container gets no value. The tag lives as long as the arena;
+    // its destructor needs running only while it owns heap bytes (OwnsHeapBytes()).
+    // (Inline: a reader calls it once per tag it reads.)
     static Tag* Create(DS::Arena& arena, const char* name, int32_t length, bool isLeaf,
-                       int32_t collection);
+                       int32_t collection, const char* value = nullptr,
+                       int32_t valueLength = 0) {
+        if (!ValidName(name, length)) return nullptr;
+        if (!isLeaf || value == nullptr || valueLength < 0) valueLength = 0;
+        void* const place = arena.Allocate(
+            sizeof(Tag) + static_cast<size_t>(length) + static_cast<size_t>(valueLength),
+            alignof(Tag));
+        return new (place) Tag(name, length, isLeaf, isLeaf ? -1 : collection, value, valueLength);
+    }
 
     ~Tag();
     Tag(const Tag&) = delete;
     Tag& operator=(const Tag&) = delete;
 
-    // Replaces the value; false for a container. See marllib_SetValue for the rules. The
-    // bytes are copied to the heap, or into arena when one is given (it must outlive the tag).
-    bool SetValue(const char* value, int32_t length, DS::Arena* arena = nullptr);
+    // Replaces the value with a heap copy of the bytes; false for a container. See
+    // marllib_SetValue for the rules.
+    bool SetValue(const char* value, int32_t length);
     // Copies min(max, stored bytes) bytes to buffer (if any) and returns valueLength.
     int32_t GetValue(char* buffer, int32_t max) const;
     // Replaces the name; false (old name kept) for a null name or a length outside 1..64.
@@ -63,7 +75,35 @@ public:
     char* value;          // valueLength bytes, or null when the tag holds no value bytes
 
 private:
-    Tag(char* room, const char* name, int32_t length, bool isLeaf, int32_t collection);
+    // A tag whose name and value bytes follow it in the same piece of memory.
+    Tag(const char* name, int32_t length, bool isLeaf, int32_t collection, const char* value,
+        int32_t valueLength)
+        : nameLength(static_cast<int8_t>(length)),
+          nameRoom(static_cast<int8_t>(length)),
+          isLeaf(isLeaf),
+          valueLength(valueLength),
+          collection(collection),
+          name(reinterpret_cast<char*>(this + 1)),
+          value(valueLength > 0 ? this->name + length : nullptr) {
+        CopyBytes(this->name, name, length);
+        if (valueLength > 0) CopyBytes(this->value, value, valueLength);
+    }
+
+    // Copies length bytes; short runs, the usual names and values, without a library call,
+    // which would cost more than the copy.
+    static void CopyBytes(char* to, const char* from, int32_t length) {
+        if (length > 64) {
+            std::memcpy(to, from, static_cast<size_t>(length));
+        } else if (length >= 8) {
+            for (int32_t i = 0; i + 8 < length; i += 8) std::memcpy(to + i, from + i, 8);
+            std::memcpy(to + length - 8, from + length - 8, 8);
+        } else if (length >= 4) {
+            std::memcpy(to, from, 4);
+            std::memcpy(to + length - 4, from + length - 4, 4);
+        } else {
+            for (int32_t i = 0; i < length; ++i) to[i] = from[i];
+        }
+    }
 };
 
 }  // namespace MarlClass

@@ -191,28 +191,32 @@ TEST(Document, LargeDocumentKeepsEveryIndex) {
 
 namespace {
 
-// Loaded values live in the document's arena; values set afterwards come from the heap and
-// replace them. Every mix must read back right and be released once (the sanitizer and
-// valgrind runs check the release).
+// Loaded values live in the document's arena, behind their tags; values set afterwards come
+// from the heap and replace them. Every mix must read back right and be released once (the
+// sanitizer and valgrind runs check the release).
 TEST(Document, LoadedAndSetValuesMix) {
     MarlClass::Document doc;
-    const int32_t a = doc.AddTag(-1, "a", 1, true);
-    const int32_t b = doc.AddTag(-1, "b", 1, true);
+    const int32_t a = doc.AddLeaf(-1, "a", 1, "loaded", 6);
+    const int32_t b = doc.AddLeaf(-1, "b", 1, "also", 4);
+    const int32_t none = doc.AddLeaf(-1, "n", 1, nullptr, 3);
     const int32_t box = doc.AddTag(-1, "box", 3, false);
-    EXPECT_TRUE(doc.SetLoadedValue(a, "loaded", 6));
-    EXPECT_TRUE(doc.SetLoadedValue(b, "also", 4));
-    EXPECT_FALSE(doc.SetLoadedValue(box, "x", 1));
-    EXPECT_FALSE(doc.SetLoadedValue(99, "x", 1));
+    char buffer[8];
+    ASSERT_EQ(doc.GetValue(a, buffer, 8), 6);
+    EXPECT_EQ(std::string(buffer, 6), "loaded");
+    EXPECT_EQ(doc.GetValue(none, buffer, 8), 0);
     EXPECT_TRUE(doc.SetValue(a, "heap", 4));          // heap replaces arena
-    EXPECT_TRUE(doc.SetLoadedValue(a, "arena", 5));   // arena replaces heap
     EXPECT_TRUE(doc.SetValue(b, "heap-b", 6));
     EXPECT_TRUE(doc.SetValue(b, "again", 5));         // heap replaces heap
-    char buffer[8];
-    ASSERT_EQ(doc.GetValue(a, buffer, 8), 5);
-    EXPECT_EQ(std::string(buffer, 5), "arena");
+    EXPECT_TRUE(doc.SetValue(none, "new", 3));
+    ASSERT_EQ(doc.GetValue(a, buffer, 8), 4);
+    EXPECT_EQ(std::string(buffer, 4), "heap");
     ASSERT_EQ(doc.GetValue(b, buffer, 8), 5);
     EXPECT_EQ(std::string(buffer, 5), "again");
-    EXPECT_TRUE(doc.SetLoadedValue(b, nullptr, 3));
+    // The value bytes behind a loaded tag do not disturb its name.
+    char name[64];
+    ASSERT_EQ(doc.GetName(a, name), 1);
+    EXPECT_EQ(std::string(name, 64), "a" + std::string(63, '\0'));
+    EXPECT_TRUE(doc.SetValue(b, nullptr, 3));
     EXPECT_EQ(doc.GetValue(b, buffer, 8), 0);
     // Names outgrowing their first room move to the heap as well.
     EXPECT_TRUE(doc.SetName(box, "a-much-longer-name", 18));
