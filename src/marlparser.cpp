@@ -42,20 +42,14 @@ __m128i Load16(const char* at) {
 #endif
 
 // The first '<' in [from, to), or null. Tags mostly follow a line end and a little
-// indentation, so the next 16 bytes are looked at before the search goes to memchr.
+// indentation, so a few bytes are looked at one by one before the search goes to memchr.
+// (One by one, the next byte's address is known at once; the processor runs ahead on the
+// predicted branch instead of waiting for a computed position.)
 const char* FindOpen(const char* from, const char* to) {
-#if defined(MARLLIB_SCAN_SSE2)
-    if (to - from >= 16) {
-        const int opens = Matches(Load16(from), '<');
-        if (opens != 0) return from + __builtin_ctz(static_cast<unsigned>(opens));
-        from += 16;
-    }
-#else
     const char* const near = from + std::min<ptrdiff_t>(16, to - from);
     for (; from < near; ++from) {
         if (*from == '<') return from;
     }
-#endif
     if (from == to) return nullptr;
     return static_cast<const char*>(std::memchr(from, '<', static_cast<size_t>(to - from)));
 }
