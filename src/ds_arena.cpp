@@ -58,7 +58,7 @@ void* Arena::AllocateSlow(std::size_t size) {
         if (blocks == nullptr) {
             block->previous = nullptr;
             blocks = block;
-            next = end = piece + size;
+            next = end = piece;  // no free space, but aligned as free space always is
         } else {
             block->previous = blocks->previous;
             blocks->previous = block;
@@ -76,7 +76,7 @@ void* Arena::AllocateSlow(std::size_t size) {
     if (nextBlockSize >= kHugePage) PreferHugePages(next, nextBlockSize - kHeader);
     if (nextBlockSize < kLargestBlock) nextBlockSize *= 2;
     void* const piece = next;
-    next += size;
+    next += RoundUp(size, kGrain);
     return piece;
 }
 

@@ -34,11 +34,15 @@ public:
     // until the arena is destroyed. Throws std::bad_alloc when no memory can be had; the arena
     // is then unchanged.
     void* Allocate(std::size_t size, std::size_t align = alignof(std::max_align_t)) {
-        const std::size_t skip = (0 - reinterpret_cast<std::uintptr_t>(next)) & (align - 1);
-        if (size <= static_cast<std::size_t>(end - next) &&
-            skip <= static_cast<std::size_t>(end - next) - size) {
+        // Pieces take whole grains, so the free space always starts grain-aligned and pieces
+        // that need no more than that (nearly all) need no padding either.
+        const std::size_t taken = (size + kGrain - 1) & ~(kGrain - 1);
+        const std::size_t skip =
+            align <= kGrain ? 0 : (0 - reinterpret_cast<std::uintptr_t>(next)) & (align - 1);
+        const auto room = static_cast<std::size_t>(end - next);
+        if (taken >= size && taken <= room && skip <= room - taken) {
             char* const piece = next + skip;
-            next = piece + size;
+            next = piece + taken;
             return piece;
         }
         return AllocateSlow(size);
@@ -55,6 +59,7 @@ public:
     }
 
 private:
+    static constexpr std::size_t kGrain = 8;
 #if defined(MARLLIB_ARENA_PIECEWISE)
     static constexpr bool kPiecewise = true;
 #else

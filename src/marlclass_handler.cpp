@@ -2,6 +2,14 @@
 
 #include "ds.h"
 
+// A leaf is the event a reader raises most; the document code it runs is compiled into it,
+// which saves a call and its register traffic per leaf.
+#if defined(__GNUC__)
+#define MARLLIB_FLATTEN __attribute__((flatten))
+#else
+#define MARLLIB_FLATTEN
+#endif
+
 namespace MarlClass {
 
 namespace {
@@ -12,7 +20,8 @@ DS::Collection<int32_t, int32_t> Stack(int32_t& count, int32_t*& array) {
 
 Handler::~Handler() { delete[] parentStack; }
 
-void Handler::Leaf(const char* name, int32_t nameLength, const char* value, int32_t valueLength) {
+MARLLIB_FLATTEN void Handler::Leaf(const char* name, int32_t nameLength, const char* value,
+                                   int32_t valueLength) {
     if (droppedDepth > 0) return;
     document->AddLeaf(current, name, nameLength, value, valueLength);
 }

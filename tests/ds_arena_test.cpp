@@ -25,7 +25,7 @@ TEST(DsArena, PiecesAreAlignedDistinctAndKeepTheirBytes) {
     for (int round = 0; round < 40; ++round) {
         for (size_t size : sizes) {
             if (size > (1u << 20) && round > 1) continue;
-            const size_t align = size % 2 ? 1 : 8;
+            const size_t align = size % 2 ? 1 : (round % 2 ? 8 : alignof(std::max_align_t));
             auto* at = static_cast<unsigned char*>(arena.Allocate(size, align));
             ASSERT_EQ(reinterpret_cast<std::uintptr_t>(at) % align, 0u);
             const auto fill = static_cast<unsigned char>(pieces.size());
@@ -43,11 +43,25 @@ TEST(DsArena, PiecesAreAlignedDistinctAndKeepTheirBytes) {
 
 TEST(DsArena, ImpossibleSizesThrowAndLeaveTheArenaUsable) {
     DS::Arena arena;
-    EXPECT_THROW(arena.Allocate(SIZE_MAX - 8), std::bad_alloc);
+    // Sizes whose rounding up to whole grains would wrap around among them.
+    for (const size_t size : {SIZE_MAX - 8, SIZE_MAX - 2, SIZE_MAX}) {
+        EXPECT_THROW(arena.Allocate(size, 1), std::bad_alloc);
+    }
     EXPECT_THROW(arena.AllocateArray<int64_t>(SIZE_MAX / 4), std::bad_alloc);
     auto* bytes = static_cast<char*>(arena.Allocate(10));
     std::memset(bytes, 1, 10);
     EXPECT_EQ(bytes[9], 1);
+}
+
+TEST(DsArena, PiecesAfterALargeFirstPieceAreAligned) {
+    DS::Arena arena;
+    ASSERT_NE(arena.Allocate((40u << 20) + 3, 1), nullptr);  // a block of its own
+    for (const size_t size : {0, 1, 0, 8}) {
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(arena.Allocate(size, 8)) % 8, 0u) << size;
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(arena.Allocate(size)) % alignof(std::max_align_t),
+                  0u)
+            << size;
+    }
 }
 
 TEST(DsArena, CollectionGrowsInTheArenaAndKeepsItsElements) {
