@@ -46,9 +46,17 @@ __m128i Load16(const char* at) {
 // (One by one, the next byte's address is known at once; the processor runs ahead on the
 // predicted branch instead of waiting for a computed position.)
 const char* FindOpen(const char* from, const char* to) {
-    const char* const near = from + std::min<ptrdiff_t>(16, to - from);
-    for (; from < near; ++from) {
-        if (*from == '<') return from;
+    constexpr ptrdiff_t kNear = 16;
+    if (to - from >= kNear) {
+        // The common case, with the bound tested once instead of at every byte.
+        for (ptrdiff_t i = 0; i < kNear; ++i) {
+            if (from[i] == '<') return from + i;
+        }
+        from += kNear;
+    } else {
+        for (; from < to; ++from) {
+            if (*from == '<') return from;
+        }
     }
     if (from == to) return nullptr;
     return static_cast<const char*>(std::memchr(from, '<', static_cast<size_t>(to - from)));
