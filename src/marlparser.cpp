@@ -71,9 +71,10 @@ const char* ScanName(const char* at, const char* end, bool& escapes) {
         const __m128i bytes = Load16(at);
         const int ends = Matches(bytes, '>') | Matches(bytes, '/') | Matches(bytes, '=');
         const int escapeBytes = Matches(bytes, EntityHandler::kEscape);
+        // Escapes are rare: their mask is looked at only when it is not empty.
         if (ends != 0) {
-            const unsigned first = static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(ends)));
-            if ((escapeBytes & ((1 << first) - 1)) != 0) escapes = true;
+            const int first = __builtin_ctz(static_cast<unsigned>(ends));
+            if (escapeBytes != 0 && (escapeBytes & ((1 << first) - 1)) != 0) escapes = true;
             return at + first;
         }
         if (escapeBytes != 0) escapes = true;
