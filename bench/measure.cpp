@@ -146,47 +146,56 @@ Outcome InChild(const std::function<void(Outcome&)>& body, const Settings& setti
     return out;
 }
 
-}  // namespace
-
-Outcome MeasureReader(const std::function<Reader*()>& make, const Settings& settings) {
-    // First loads: one per fresh child, where every page the reader touches is new to the
-    // process and faults in, as when a program loads one document and ends. The same load
-    // gives the peak. The first child also walks the whole tree.
+// First loads: one per fresh child, where every page the reader touches is new to the process
+// and faults in, as when a program loads one document and ends. The same load gives the peak.
+// The first child also walks the whole tree. Fills the first-load fields of out.
+bool MeasureFirstLoads(const std::function<Reader*()>& make, const Settings& settings,
+                       Outcome& out) {
     std::vector<double> firsts, peaks;
     bool peakExact = true;
     for (int run = 0, runs = 1; run < runs; ++run) {
         const Outcome one = InChild(
-            [&](Outcome& out) {
+            [&](Outcome& child) {
                 std::unique_ptr<Reader> reader(make());
                 std::string why;
                 malloc_trim(0);
-                out.peakExact = ResetPeak();
+                child.peakExact = ResetPeak();
                 const long long base = StatusBytes("VmHWM");
                 const Stamp start = Stamp::Now();
                 const bool loaded = reader->Load(why);
                 const Span load = Since(start);
-                if (!loaded) return Fail(out, why);
+                if (!loaded) return Fail(child, why);
                 const long long peak = StatusBytes("VmHWM");
-                out.peakBytes = base < 0 || peak < 0 ? -1 : static_cast<double>(peak - base);
-                out.loadNs = load.cpuNs;
-                out.loadWallNs = load.wallNs;
-                if (run == 0 && !reader->Verify(why)) return Fail(out, "wrong tree: " + why);
+                child.peakBytes = base < 0 || peak < 0 ? -1 : static_cast<double>(peak - base);
+                child.loadNs = load.cpuNs;
+                child.loadWallNs = load.wallNs;
+                if (run == 0 && !reader->Verify(why)) return Fail(child, "wrong tree: " + why);
                 reader->Free();
-                out.ok = true;
+                child.ok = true;
             },
             settings);
-        if (!one.ok) return one;
+        if (!one.ok) {
+            out = one;
+            return false;
+        }
         firsts.push_back(one.loadNs);
         peaks.push_back(one.peakBytes);
         peakExact = peakExact && one.peakExact;
         if (run == 0) runs = std::min(RunsFor(one.loadWallNs, settings), settings.maxFirstRuns);
     }
+    out.firstRuns = static_cast<int>(firsts.size());
+    out.firstNs = Median(firsts);
+    out.peakBytes = Median(peaks);
+    out.peakExact = peakExact;
+    return true;
+}
 
-    // Repeated loads in one child whose allocator keeps all freed memory (no trimming, no
-    // separate mappings): after the first load every later one reuses the same pages, so
-    // these times are the reader's own work, as in a program that loads documents over and
-    // over.
-    Outcome out = InChild(
+// Repeated loads in one child whose allocator keeps all freed memory (no trimming, no separate
+// mappings): after the first load every later one reuses the same pages, so these times are
+// the reader's own work, as in a program that loads documents over and over. The child's
+// samples come back in the Outcome.
+Outcome RepeatedLoads(const std::function<Reader*()>& make, const Settings& settings) {
+    return InChild(
         [&](Outcome& out) {
             mallopt(M_MMAP_MAX, 0);
             mallopt(M_TRIM_THRESHOLD, std::numeric_limits<int>::max());
@@ -195,7 +204,7 @@ Outcome MeasureReader(const std::function<Reader*()>& make, const Settings& sett
             if (!reader->Load(why)) return Fail(out, why);
             reader->Free();
 
-            std::vector<double> loads, loadWalls, frees;
+            const int most = std::min(settings.maxRuns, Outcome::kMaxSamples);
             for (int run = 0, runs = 1; run < runs; ++run) {
                 const Stamp start = Stamp::Now();
                 const bool loaded = reader->Load(why);
@@ -205,24 +214,70 @@ Outcome MeasureReader(const std::function<Reader*()>& make, const Settings& sett
                 const Stamp freeing = Stamp::Now();
                 reader->Free();
                 const Span free = Since(freeing);
-                loads.push_back(load.cpuNs);
-                loadWalls.push_back(load.wallNs);
-                frees.push_back(free.cpuNs);
-                if (run == 0) runs = RunsFor(load.wallNs + free.wallNs, settings);
+                out.loadSamples[run] = load.cpuNs;
+                out.loadWallSamples[run] = load.wallNs;
+                out.freeSamples[run] = free.cpuNs;
+                out.runs = run + 1;
+                if (run == 0) runs = std::min(RunsFor(load.wallNs + free.wallNs, settings), most);
             }
             out.ok = true;
-            out.runs = static_cast<int>(loads.size());
-            out.loadNs = Median(loads);
-            out.loadWallNs = Median(loadWalls);
-            out.freeNs = Median(frees);
         },
         settings);
-    if (!out.ok) return out;
-    out.firstRuns = static_cast<int>(firsts.size());
-    out.firstNs = Median(firsts);
-    out.peakBytes = Median(peaks);
-    out.peakExact = peakExact;
-    return out;
+}
+
+// The medians of all the samples in parts, into out.
+void Pool(const std::vector<Outcome>& parts, Outcome& out) {
+    std::vector<double> loads, walls, frees;
+    for (const Outcome& part : parts) {
+        loads.insert(loads.end(), part.loadSamples, part.loadSamples + part.runs);
+        walls.insert(walls.end(), part.loadWallSamples, part.loadWallSamples + part.runs);
+        frees.insert(frees.end(), part.freeSamples, part.freeSamples + part.runs);
+    }
+    out.runs = static_cast<int>(loads.size());
+    out.loadNs = Median(loads);
+    out.loadWallNs = Median(walls);
+    out.freeNs = Median(frees);
+}
+
+}  // namespace
+
+std::vector<Outcome> MeasureReadersInTurns(const std::vector<std::function<Reader*()>>& makes,
+                                           const Settings& settings) {
+    std::vector<Outcome> outs(makes.size());
+    std::vector<bool> failed(makes.size(), false);
+    for (size_t i = 0; i < makes.size(); ++i) {
+        failed[i] = !MeasureFirstLoads(makes[i], settings, outs[i]);
+    }
+    const int turns = std::max(1, settings.turns);
+    Settings share = settings;
+    share.budgetSeconds = settings.budgetSeconds / turns;
+    share.maxRuns = std::max(1, settings.maxRuns / turns);
+    share.minRuns = std::min(settings.minRuns, share.maxRuns);
+    std::vector<std::vector<Outcome>> parts(makes.size());
+    for (int turn = 0; turn < turns; ++turn) {
+        for (size_t i = 0; i < makes.size(); ++i) {
+            if (failed[i]) continue;
+            const Outcome part = RepeatedLoads(makes[i], turns == 1 ? settings : share);
+            if (!part.ok) {
+                failed[i] = true;
+                outs[i] = part;
+                continue;
+            }
+            parts[i].push_back(part);
+        }
+    }
+    for (size_t i = 0; i < makes.size(); ++i) {
+        if (failed[i]) continue;
+        Pool(parts[i], outs[i]);
+        outs[i].ok = true;
+    }
+    return outs;
+}
+
+Outcome MeasureReader(const std::function<Reader*()>& make, const Settings& settings) {
+    Settings alone = settings;
+    alone.turns = 1;
+    return MeasureReadersInTurns({make}, alone)[0];
 }
 
 Outcome MeasurePrinter(const std::function<Printer*()>& make, size_t capacity,

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -45,10 +46,14 @@ struct Settings {
     int maxRuns = 31;
     int maxFirstRuns = 7;        // first loads, each in a process of its own
     int timeoutSeconds = 600;    // a child still running after this is killed
+    int turns = 5;               // readers measured together take their repeated loads in
+                                 // this many turns each, alternating
 };
 
 // The result of one measurement, sent from the child as plain bytes.
 struct Outcome {
+    static constexpr int kMaxSamples = 64;
+
     bool ok = false;
     char note[240] = {};   // why it failed, if it did
     int runs = 0;            // repeated loads (or prints) timed
@@ -59,12 +64,24 @@ struct Outcome {
     double firstNs = 0;      // their median processor time
     double peakBytes = 0;    // median peak resident growth during a first load
     bool peakExact = false;  // the peak was reset right before the load (else read since fork)
+    // Every repeated load's processor and wall-clock time and every free's processor time,
+    // from which the medians above come (the first `runs` of each).
+    double loadSamples[kMaxSamples] = {};
+    double loadWallSamples[kMaxSamples] = {};
+    double freeSamples[kMaxSamples] = {};
 };
 
 // Measures a reader: first loads, each in a fresh child, for the time of loading into a process
 // that has never held the tree and for the peak memory (the first of them also walks the tree
 // to verify it); then, in one more child, repeated loads and frees. Medians are reported.
 Outcome MeasureReader(const std::function<Reader*()>& make, const Settings& settings);
+
+// Measures readers whose figures are compared with each other the same way, except that their
+// repeated loads are taken in turns (settings.turns children each, alternating, each with an
+// equal share of the budget) and pooled: a stretch of load on a shared machine then falls on
+// all of them instead of on one. One Outcome per reader, in order.
+std::vector<Outcome> MeasureReadersInTurns(const std::vector<std::function<Reader*()>>& makes,
+                                           const Settings& settings);
 
 // Runs a printer in a child: one print checked for its output, then timed prints into a
 // memory stream of `capacity` bytes.
