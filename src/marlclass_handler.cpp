@@ -2,8 +2,8 @@
 
 #include "ds.h"
 
-// A leaf is the event a reader raises most; the document code it runs is compiled into it,
-// which saves a call and its register traffic per leaf.
+// Leaves and containers are the events a reader raises most; the document code they run is
+// compiled into them, which saves a call and its register traffic per tag.
 #if defined(__GNUC__)
 #define MARLLIB_FLATTEN __attribute__((flatten))
 #else
@@ -26,7 +26,7 @@ MARLLIB_FLATTEN void Handler::Leaf(const char* name, int32_t nameLength, const c
     document->AddLeaf(current, name, nameLength, value, valueLength);
 }
 
-void Handler::Tree(const char* name, int32_t nameLength) {
+MARLLIB_FLATTEN void Handler::Tree(const char* name, int32_t nameLength) {
     if (droppedDepth > 0) {
         ++droppedDepth;
         return;

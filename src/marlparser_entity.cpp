@@ -87,14 +87,10 @@ void EntityHandler::Tree(const char* name, int32_t nameLength) {
     Tree(name, nameLength, Holds(name, nameLength, kEscape));
 }
 
-void EntityHandler::Tree(const char* name, int32_t nameLength, bool nameEscapes) {
+void EntityHandler::TreeDecoded(const char* name, int32_t nameLength) {
     char buffer[kNameMax];
-    const int32_t decodedLength = DecodeName(name, nameLength, nameEscapes, buffer);
+    const int32_t decodedLength = DecodeName(name, nameLength, true, buffer);
     target->Tree(name, decodedLength);
 }
-
-void EntityHandler::End() { target->End(); }
-
-void EntityHandler::Invalid() { target->Invalid(); }
 
 }  // namespace MarlParser

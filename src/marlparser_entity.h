@@ -65,9 +65,15 @@ public:
             target->Leaf(name, cut, value, valueLength);
         }
     }
-    void Tree(const char* name, int32_t nameLength, bool nameEscapes);
-    void End() override;
-    void Invalid() override;
+    void Tree(const char* name, int32_t nameLength, bool nameEscapes) {
+        if (nameEscapes) {
+            TreeDecoded(name, nameLength);
+            return;
+        }
+        target->Tree(name, nameLength < kNameMax ? nameLength : kNameMax);
+    }
+    void End() override { target->End(); }
+    void Invalid() override { target->Invalid(); }
 
     // Decodes length raw name bytes into out (64 bytes) and returns the decoded length, 0..64.
     // 0x80 followed by '1', '2', '3' stands for '=', '/', '>'; followed by any other byte x,
@@ -85,6 +91,7 @@ private:
 
     void LeafDecoded(const char* name, int32_t nameLength, const char* value,
                      int32_t valueLength, Scanned scanned);
+    void TreeDecoded(const char* name, int32_t nameLength);
     // Points name at the decoded form of the raw name: the raw bytes themselves when they
     // hold no escape byte, otherwise buffer. Returns the decoded length.
     int32_t DecodeName(const char*& name, int32_t length, bool escapes, char* buffer) const;
