@@ -167,13 +167,44 @@ int32_t Document::GetTagByName(int32_t collection, const char* name, int32_t len
 
 namespace MarlClass {
 
+// Collects printed bytes and hands them to the stream in large writes: a stdio call for every
+// piece of every line, each taking the stream's lock, would cost more than the printing.
+class TextOutput {
+public:
+    explicit TextOutput(FILE* stream) : stream(stream) {}
+    ~TextOutput() { Flush(); }
+    TextOutput(const TextOutput&) = delete;
+    TextOutput& operator=(const TextOutput&) = delete;
+
+    void Put(const char* bytes, size_t length) {
+        if (length > sizeof buffer - used) {
+            Flush();
+            if (length > sizeof buffer) {
+                std::fwrite(bytes, 1, length, stream);
+                return;
+            }
+        }
+        std::memcpy(buffer + used, bytes, length);
+        used += length;
+    }
+    void Put(const char* text) { Put(text, std::strlen(text)); }
+    void Put(char byte) { Put(&byte, 1); }
+
+private:
+    void Flush() {
+        if (used > 0) std::fwrite(buffer, 1, used, stream);
+        used = 0;
+    }
+
+    FILE* stream;
+    size_t used = 0;
+    char buffer[16 * 1024];
+};
+
 namespace {
 
 constexpr char kNameEscape = static_cast<char>(0x80);
 
-void Write(FILE* stream, const char* bytes, size_t length) {
-    if (length > 0) std::fwrite(bytes, 1, length, stream);
-}
 
 // Two blanks per level, up to kIndentLevels levels; deeper lines get the same indentation as
 // that level. The reader skips blanks whatever their number, and the cap keeps the printed
@@ -190,8 +221,8 @@ struct Blanks {
 };
 constexpr Blanks kBlanks{};
 
-void Indent(FILE* stream, int depth) {
-    Write(stream, kBlanks.bytes, 2 * static_cast<size_t>(std::min(depth, kIndentLevels)));
+void Indent(TextOutput& out, int depth) {
+    out.Put(kBlanks.bytes, 2 * static_cast<size_t>(std::min(depth, kIndentLevels)));
 }
 
 // The escape pair's second byte for a name byte that the reader would not take as itself,
@@ -206,46 +237,46 @@ char NameEscapeFor(char c) {
     }
 }
 
-void WriteName(FILE* stream, const Tag& tag) {
+void WriteName(TextOutput& out, const Tag& tag) {
     const char* const name = tag.name;
     const int32_t length = tag.nameLength;
     int32_t plain = 0;  // start of the run of bytes not yet written
     for (int32_t i = 0; i < length; ++i) {
         const char escaped = NameEscapeFor(name[i]);
         if (escaped == 0) continue;
-        Write(stream, name + plain, static_cast<size_t>(i - plain));
+        out.Put(name + plain, static_cast<size_t>(i - plain));
         const char pair[2] = {kNameEscape, escaped};
-        Write(stream, pair, 2);
+        out.Put(pair, 2);
         plain = i + 1;
     }
-    Write(stream, name + plain, static_cast<size_t>(length - plain));
+    out.Put(name + plain, static_cast<size_t>(length - plain));
 }
 
 // Writes the value with every quote byte doubled.
-void WriteValue(FILE* stream, const char* value, int32_t length) {
+void WriteValue(TextOutput& out, const char* value, int32_t length) {
     const char* run = value;
     const char* const end = value + length;
     while (const auto* quote =
                static_cast<const char*>(std::memchr(run, '"', static_cast<size_t>(end - run)))) {
-        Write(stream, run, static_cast<size_t>(quote + 1 - run));  // up to and with the quote
-        std::fputc('"', stream);
+        out.Put(run, static_cast<size_t>(quote + 1 - run));  // up to and with the quote
+        out.Put('"');
         run = quote + 1;
     }
-    Write(stream, run, static_cast<size_t>(end - run));
+    out.Put(run, static_cast<size_t>(end - run));
 }
 
-void WriteTag(FILE* stream, const Tag& tag, int depth) {
-    Indent(stream, depth);
-    std::fputc('<', stream);
-    WriteName(stream, tag);
+void WriteTag(TextOutput& out, const Tag& tag, int depth) {
+    Indent(out, depth);
+    out.Put('<');
+    WriteName(out, tag);
     if (!tag.isLeaf) {
-        std::fputs(">\n", stream);
+        out.Put(">\n");
     } else if (tag.value == nullptr) {
-        std::fputs("/>\n", stream);
+        out.Put("/>\n");
     } else {
-        std::fputs("=\"", stream);
-        WriteValue(stream, tag.value, tag.valueLength);
-        std::fputs("\">\n", stream);
+        out.Put("=\"");
+        WriteValue(out, tag.value, tag.valueLength);
+        out.Put("\">\n");
     }
 }
 
@@ -265,18 +296,22 @@ private:
 
 }  // namespace
 
-void Document::Print(FILE* stream) const { PrintCollection(stream, root, 0); }
+void Document::Print(FILE* stream) const {
+    TextOutput out(stream);
+    PrintCollection(out, root, 0);
+}
 
 void Document::PrintTag(FILE* stream, int32_t index) const {
     const Tag* const tag = TagAt(index);
     if (tag == nullptr) return;
-    WriteTag(stream, *tag, 0);
+    TextOutput out(stream);
+    WriteTag(out, *tag, 0);
     if (tag->isLeaf) return;
-    PrintCollection(stream, *CollectionAt(tag->collection), 1);
-    std::fputs("</>\n", stream);
+    PrintCollection(out, *CollectionAt(tag->collection), 1);
+    out.Put("</>\n");
 }
 
-void Document::PrintCollection(FILE* stream, const Collection& collection, int depth) const {
+void Document::PrintCollection(TextOutput& out, const Collection& collection, int depth) const {
     // The walk keeps its frames on the heap, so any depth of nesting prints.
     FrameStack stack;
     auto frames = stack.View();
@@ -285,7 +320,7 @@ void Document::PrintCollection(FILE* stream, const Collection& collection, int d
         const Collection& walked = *frontier->collection;
         if (frontier->position < walked.count) {
             const Tag& tag = *TagAt(walked.items[frontier->position]);
-            WriteTag(stream, tag, depth + frames.size());
+            WriteTag(out, tag, depth + frames.size());
             if (tag.isLeaf) {
                 ++frontier->position;
                 continue;
@@ -299,8 +334,8 @@ void Document::PrintCollection(FILE* stream, const Collection& collection, int d
         if (frames.size() == 0) return;
         frontier.reset(frames.pop());
         ++frontier->position;  // past the container just finished
-        Indent(stream, depth + frames.size());
-        std::fputs("</>\n", stream);
+        Indent(out, depth + frames.size());
+        out.Put("</>\n");
     }
 }
 

@@ -16,6 +16,8 @@
 
 namespace MarlClass {
 
+class TextOutput;  // the printer's buffer in front of a stream
+
 // One level of the printer's walk: a collection and the position of its next entry.
 struct StackNode {
     const Collection* collection;
@@ -77,7 +79,7 @@ private:
     bool heapBytes = false;  // some tag may own name or value bytes on the heap
 
     // Writes the entries of collection, and everything under them, depth levels deep.
-    void PrintCollection(FILE* stream, const Collection& collection, int depth) const;
+    void PrintCollection(TextOutput& out, const Collection& collection, int depth) const;
     Collection* MutableCollectionAt(int32_t collection);
     // A new, empty collection in the arena, not yet in the collection table.
     Collection* NewCollection();

@@ -1,6 +1,7 @@
 // Printing documents as Marl text, and reading the printed text back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -102,6 +103,31 @@ TEST(Print, PrintTagWritesOneSubtreeFromNoIndentation) {
     EXPECT_EQ(Printed(doc, inner), "<inner>\n  <k=\"v\">\n</>\n");
     EXPECT_EQ(Printed(doc, leaf), "<k=\"v\">\n");
     EXPECT_EQ(Printed(doc, 99), "");
+}
+
+// Printed text is gathered and written in large pieces: values shorter than, as long as and
+// longer than a piece, and lines that straddle the pieces' bounds, must all come out whole and
+// in order.
+TEST(Print, LongTextComesOutWholeAndInOrder) {
+    Document doc;
+    std::string expected;
+    const size_t sizes[] = {1, 100, 16383, 16384, 16385, 40000, 3, 70000, 5};
+    for (int round = 0; round < 40; ++round) {
+        for (const size_t size : sizes) {
+            const std::string name = "n" + std::to_string(round);
+            const std::string value(size, static_cast<char>('a' + round % 26));
+            const int32_t box = doc.GetCollection(Add(doc, -1, name, false));
+            AddLeaf(doc, box, "v", value);
+            Add(doc, box, "e", true);
+            expected += "<" + name + ">\n  <v=\"" + value + "\">\n  <e/>\n</>\n";
+        }
+    }
+    const std::string printed = Printed(doc);
+    ASSERT_EQ(printed.size(), expected.size());
+    const auto differ = std::mismatch(printed.begin(), printed.end(), expected.begin());
+    EXPECT_EQ(differ.first, printed.end())
+        << "first difference at byte " << (differ.first - printed.begin()) << ": "
+        << printed.substr(static_cast<size_t>(differ.first - printed.begin()), 40);
 }
 
 // ---- Round trip: any document prints to text that loads back into the same tree ----
