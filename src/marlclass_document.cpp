@@ -198,7 +198,7 @@ private:
 
     FILE* stream;
     size_t used = 0;
-    char buffer[16 * 1024];
+    char buffer[16 * 1024] = {};
 };
 
 namespace {
