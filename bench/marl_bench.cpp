@@ -83,32 +83,38 @@ std::string Runs(const Outcome& o) {
     return std::to_string(o.runs) + "/" + std::to_string(o.firstRuns);
 }
 
+// The input's megabytes over the median time of a row's timed runs.
+double MbPerSecond(const Row& row) {
+    return static_cast<double>(row.inputBytes) / (row.outcome.loadNs / 1e9) / 1e6;
+}
+
+// Prints a failed row's line (a failed marllib row fails the run) and says whether it did.
+bool PrintedFailure(const Row& row) {
+    if (row.outcome.ok) return false;
+    std::printf("  %-26s %-4s %8.2f  FAILED: %s\n", row.reader.c_str(), row.form,
+                Mb(row.inputBytes), row.outcome.note);
+    if (row.isMarllib) failures = true;
+    return true;
+}
+
 void PrintRows(const std::vector<Row>& rows, uint64_t tags) {
     const Row* pugi = nullptr;
     for (const Row& row : rows) {
         if (row.reader.rfind("pugixml", 0) == 0 && row.outcome.ok) pugi = &row;
     }
     const double count = static_cast<double>(tags);
-    auto mbPerSecond = [](const Row& row) {
-        return static_cast<double>(row.inputBytes) / (row.outcome.loadNs / 1e9) / 1e6;
-    };
     std::printf("  %-26s %-4s %8s %5s %8s %7s %7s %8s %7s %7s | %6s %6s %6s %6s %6s %6s\n",
                 "reader", "form", "input MB", "runs", "load ms", "MB/s", "ns/tag", "first ms",
                 "free ms", "peak/in", "MB/s", "ns/tag", "first", "free", "peak/in", "peak B");
     for (const Row& row : rows) {
         const Outcome& o = row.outcome;
-        if (!o.ok) {
-            std::printf("  %-26s %-4s %8.2f  FAILED: %s\n", row.reader.c_str(), row.form,
-                        Mb(row.inputBytes), o.note);
-            if (row.isMarllib) failures = true;
-            continue;
-        }
+        if (PrintedFailure(row)) continue;
         std::string ratios[6];
         if (row.isMarllib) {
             for (std::string& r : ratios) r = "-";
             if (pugi) {
                 const Outcome& p = pugi->outcome;
-                ratios[0] = Ratio(mbPerSecond(row), mbPerSecond(*pugi));
+                ratios[0] = Ratio(MbPerSecond(row), MbPerSecond(*pugi));
                 ratios[1] = Ratio(o.loadNs, p.loadNs);
                 ratios[2] = Ratio(o.firstNs, p.firstNs);
                 ratios[3] = Ratio(o.freeNs, p.freeNs);
@@ -120,7 +126,7 @@ void PrintRows(const std::vector<Row>& rows, uint64_t tags) {
         std::printf("  %-26s %-4s %8.2f %5s %8.2f %7.1f %7.1f %8.2f %7.2f %7s | %6s %6s %6s %6s "
                     "%6s %6s\n",
                     row.reader.c_str(), row.form, Mb(row.inputBytes), Runs(o).c_str(),
-                    o.loadNs / 1e6, mbPerSecond(row), o.loadNs / count, o.firstNs / 1e6,
+                    o.loadNs / 1e6, MbPerSecond(row), o.loadNs / count, o.firstNs / 1e6,
                     o.freeNs / 1e6, PeakMultiple(o, row.inputBytes).c_str(), ratios[0].c_str(),
                     ratios[1].c_str(), ratios[2].c_str(), ratios[3].c_str(), ratios[4].c_str(),
                     ratios[5].c_str());
@@ -132,26 +138,18 @@ void PrintPrintRows(const std::vector<Row>& rows, uint64_t tags) {
     for (const Row& row : rows) {
         if (!row.isMarllib && row.outcome.ok) pugi = &row;
     }
-    auto mbPerSecond = [](const Row& row) {
-        return static_cast<double>(row.inputBytes) / (row.outcome.loadNs / 1e9) / 1e6;
-    };
     std::printf("  %-26s %-4s %8s %5s %8s %7s %7s | %6s %6s\n", "printer", "form", "text MB",
                 "runs", "print ms", "MB/s", "ns/tag", "MB/s", "ns/tag");
     for (const Row& row : rows) {
         const Outcome& o = row.outcome;
-        if (!o.ok) {
-            std::printf("  %-26s %-4s %8.2f  FAILED: %s\n", row.reader.c_str(), row.form,
-                        Mb(row.inputBytes), o.note);
-            if (row.isMarllib) failures = true;
-            continue;
-        }
+        if (PrintedFailure(row)) continue;
         std::string ratios[2];
         if (row.isMarllib) {
-            ratios[0] = pugi ? Ratio(mbPerSecond(row), mbPerSecond(*pugi)) : "-";
+            ratios[0] = pugi ? Ratio(MbPerSecond(row), MbPerSecond(*pugi)) : "-";
             ratios[1] = pugi ? Ratio(o.loadNs, pugi->outcome.loadNs) : "-";
         }
         std::printf("  %-26s %-4s %8.2f %5d %8.2f %7.1f %7.1f | %6s %6s\n", row.reader.c_str(),
-                    row.form, Mb(row.inputBytes), o.runs, o.loadNs / 1e6, mbPerSecond(row),
+                    row.form, Mb(row.inputBytes), o.runs, o.loadNs / 1e6, MbPerSecond(row),
                     o.loadNs / static_cast<double>(tags), ratios[0].c_str(), ratios[1].c_str());
     }
 }

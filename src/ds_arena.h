@@ -51,7 +51,7 @@ public:
     // Room for count elements of a trivially destructible type, not initialised.
     template <typename T>
     T* AllocateArray(std::size_t count) {
-        // T is often a pointer type (a table of Tag*); the size of the pointer is meant.
+        // T may be a pointer type; then the size of the pointer is meant.
         // NOLINTBEGIN(bugprone-sizeof-expression)
         if (count > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
         return static_cast<T*>(Allocate(sizeof(T) * count, alignof(T)));

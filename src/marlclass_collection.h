@@ -1,6 +1,5 @@
 // MarlClass::Collection: an ordered list of tag indices, owned by a document.
-// Its index array comes from the document's arena, or from the heap for a collection made
-// without one.
+// Its index array comes from the document's arena and goes with it.
 #ifndef MARLLIB_MARLCLASS_COLLECTION_H
 #define MARLLIB_MARLCLASS_COLLECTION_H
 
@@ -14,13 +13,9 @@ namespace MarlClass {
 
 class Collection : public Marl::Collection {
 public:
-    explicit Collection(DS::Arena* arena = nullptr) : arena(arena) {}
-    ~Collection();
+    explicit Collection(DS::Arena& arena) : arena(&arena) {}
     Collection(const Collection&) = delete;
     Collection& operator=(const Collection&) = delete;
-
-    // Appends a tag index and returns its position in the list.
-    int32_t AppendTag(int32_t tag);
 
     // Makes room for one more index, so that AppendReserved cannot fail.
     void Reserve() { View().reserve(); }

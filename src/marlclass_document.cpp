@@ -45,7 +45,7 @@ Collection* Document::MutableCollectionAt(int32_t collection) {
 }
 
 Collection* Document::NewCollection() {
-    return new (arena.Allocate(sizeof(Collection), alignof(Collection))) Collection(&arena);
+    return new (arena.Allocate(sizeof(Collection), alignof(Collection))) Collection(arena);
 }
 
 int32_t Document::CheckCollection(int32_t collection) const {
@@ -69,16 +69,13 @@ int32_t Document::AddTag(int32_t collection, const char* name, int32_t length, b
     // Everything that can fail comes first and changes nothing that can be seen: room in the
     // tables, then the new objects. Only then is the tag linked in.
     Collection* const target = MutableCollectionAt(collection);
-    auto tagTable = TagTable(*this);
-    tagTable.reserve();
+    TagTable(*this).reserve();
     target->Reserve();
     Collection* const own = NewCollection();
     Tag* const tag = Tag::Create(arena, name, length, false, collectionCount);
 
     collectionTable.appendReserved(own);
-    target->AppendReserved(tagCount);
-    tagTable.appendReserved(tag);
-    return tagCount - 1;
+    return Link(target, tag);
 }
 
 int32_t Document::AddLeaf(int32_t collection, const char* name, int32_t length,
@@ -88,13 +85,14 @@ int32_t Document::AddLeaf(int32_t collection, const char* name, int32_t length,
 
     // As for a container: room first, then the tag, then the links.
     Collection* const target = MutableCollectionAt(collection);
-    auto tagTable = TagTable(*this);
-    tagTable.reserve();
+    TagTable(*this).reserve();
     target->Reserve();
-    Tag* const tag = Tag::Create(arena, name, length, true, -1, value, valueLength);
+    return Link(target, Tag::Create(arena, name, length, true, -1, value, valueLength));
+}
 
+int32_t Document::Link(Collection* target, Tag* tag) noexcept {
     target->AppendReserved(tagCount);
-    tagTable.appendReserved(tag);
+    TagTable(*this).appendReserved(tag);
     return tagCount - 1;
 }
 
@@ -204,7 +202,6 @@ private:
 namespace {
 
 constexpr char kNameEscape = static_cast<char>(0x80);
-
 
 // Two blanks per level, up to kIndentLevels levels; deeper lines get the same indentation as
 // that level. The reader skips blanks whatever their number, and the cap keeps the printed

@@ -69,7 +69,7 @@ public:
     // The collection at index (the root for -1), or null when it is out of range.
     const Collection* CollectionAt(int32_t collection) const;
 
-    Collection root{&arena};                  // collection index -1
+    Collection root{arena};                  // collection index -1
     int32_t tagCount = 0;
     Marl::Tag** tags = nullptr;               // tagCount tags, in creation order
     int32_t collectionCount = 0;
@@ -81,6 +81,9 @@ private:
     // Writes the entries of collection, and everything under them, depth levels deep.
     void PrintCollection(TextOutput& out, const Collection& collection, int depth) const;
     Collection* MutableCollectionAt(int32_t collection);
+    // Appends a new tag to target and to the tag table, both of which have room for it, and
+    // returns its index.
+    int32_t Link(Collection* target, Tag* tag) noexcept;
     // A new, empty collection in the arena, not yet in the collection table.
     Collection* NewCollection();
     // -1 when the collection does not exist yet, -2 below -1, 0 when it is valid.

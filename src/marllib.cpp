@@ -22,10 +22,6 @@ MarlClass::Document* Lookup(int32_t handle) {
     return documentList[handle];
 }
 
-}  // namespace
-
-namespace {
-
 // Hands a finished document to the registry and returns its handle. If growing the registry
 // fails, the document is destroyed and the registry is unchanged.
 int32_t Register(std::unique_ptr<MarlClass::Document> document) {

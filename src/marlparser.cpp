@@ -1,6 +1,5 @@
 #include "marlparser.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -12,7 +11,7 @@ namespace MarlParser {
 
 namespace {
 
-constexpr char kQuote = '"';
+constexpr char kQuote = EntityHandler::kQuote;
 
 // What each byte means to the name scan: nothing, the end of the name ('>', '/', '='), or
 // an escape that the entity handler will have to decode.
@@ -141,17 +140,14 @@ bool Parser::ReadName(int32_t start) {
     const char* const end = data + length;
     bool escapes = data[start] == EntityHandler::kEscape;
     const char* const at = ScanName(data + position, end, escapes);
-    if (at == end) {
-        position = length;
-        problem = Problem::UnclosedName;
-        nameStart = start;
-        nameLength = position - start;
-        return false;
-    }
     position = static_cast<int32_t>(at - data);
-    nameEscapes = escapes;
     nameStart = start;
     nameLength = position - start;
+    if (at == end) {
+        problem = Problem::UnclosedName;
+        return false;
+    }
+    nameEscapes = escapes;
     const char* const name = data + start;
 
     switch (data[position]) {
