@@ -25,7 +25,8 @@ public:
     int32_t* items = nullptr;  // count tag indices, in the order the tags were added
 
 private:
-    DS::Collection<int32_t, int32_t> View() { return {&count, &items, arena}; }
+    DS::Collection<int32_t, int32_t> View() { return {&count, &capacity, &items, arena}; }
+    int32_t capacity = 0;  // the indices that items has room for
     DS::Arena* arena;
 };
 

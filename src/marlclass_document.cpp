@@ -10,15 +10,6 @@
 
 namespace MarlClass {
 
-namespace {
-DS::Collection<Marl::Tag*, int32_t> TagTable(Document& document) {
-    return {&document.tagCount, &document.tags};
-}
-DS::Collection<Marl::Collection*, int32_t> CollectionTable(Document& document) {
-    return {&document.collectionCount, &document.collections};
-}
-}  // namespace
-
 Document::~Document() {
     // Tags and collections live in the arena and go with it; only bytes that a tag took from
     // the heap need freeing one by one, and a loaded document has none.
@@ -44,6 +35,14 @@ Collection* Document::MutableCollectionAt(int32_t collection) {
     return const_cast<Collection*>(CollectionAt(collection));
 }
 
+DS::Collection<Marl::Tag*, int32_t> Document::TagTable() {
+    return {&tagCount, &tagCapacity, &tags};
+}
+
+DS::Collection<Marl::Collection*, int32_t> Document::CollectionTable() {
+    return {&collectionCount, &collectionCapacity, &collections};
+}
+
 Collection* Document::NewCollection() {
     return new (arena.Allocate(sizeof(Collection), alignof(Collection))) Collection(arena);
 }
@@ -58,7 +57,7 @@ int32_t Document::AddTag(int32_t collection, const char* name, int32_t length, b
     if (isLeaf) return AddLeaf(collection, name, length, nullptr, 0);
     if (const int32_t failure = CheckCollection(collection)) return failure;
 
-    auto collectionTable = CollectionTable(*this);
+    auto collectionTable = CollectionTable();
     collectionTable.reserve();
     if (!Tag::ValidName(name, length)) {
         // A container refused for its name still leaves its new collection behind, unreferenced.
@@ -69,7 +68,7 @@ int32_t Document::AddTag(int32_t collection, const char* name, int32_t length, b
     // Everything that can fail comes first and changes nothing that can be seen: room in the
     // tables, then the new objects. Only then is the tag linked in.
     Collection* const target = MutableCollectionAt(collection);
-    TagTable(*this).reserve();
+    TagTable().reserve();
     target->Reserve();
     Collection* const own = NewCollection();
     Tag* const tag = Tag::Create(arena, name, length, false, collectionCount);
@@ -85,14 +84,14 @@ int32_t Document::AddLeaf(int32_t collection, const char* name, int32_t length,
 
     // As for a container: room first, then the tag, then the links.
     Collection* const target = MutableCollectionAt(collection);
-    TagTable(*this).reserve();
+    TagTable().reserve();
     target->Reserve();
     return Link(target, Tag::Create(arena, name, length, true, -1, value, valueLength));
 }
 
 int32_t Document::Link(Collection* target, Tag* tag) noexcept {
     target->AppendReserved(tagCount);
-    TagTable(*this).appendReserved(tag);
+    TagTable().appendReserved(tag);
     return tagCount - 1;
 }
 
@@ -284,10 +283,11 @@ public:
         while (count > 0) delete View().pop();
         delete[] frames;
     }
-    DS::Collection<StackNode*, int> View() { return {&count, &frames}; }
+    DS::Collection<StackNode*, int> View() { return {&count, &capacity, &frames}; }
 
 private:
     int count = 0;
+    int capacity = 0;
     StackNode** frames = nullptr;
 };
 

@@ -76,11 +76,15 @@ public:
     Marl::Collection** collections = nullptr; // collectionCount collections, in creation order
 
 private:
+    int32_t tagCapacity = 0;         // the tags that tags has room for
+    int32_t collectionCapacity = 0;  // the collections that collections has room for
     bool heapBytes = false;  // some tag may own name or value bytes on the heap
 
     // Writes the entries of collection, and everything under them, depth levels deep.
     void PrintCollection(TextOutput& out, const Collection& collection, int depth) const;
     Collection* MutableCollectionAt(int32_t collection);
+    DS::Collection<Marl::Tag*, int32_t> TagTable();
+    DS::Collection<Marl::Collection*, int32_t> CollectionTable();
     // Appends a new tag to target and to the tag table, both of which have room for it, and
     // returns its index.
     int32_t Link(Collection* target, Tag* tag) noexcept;

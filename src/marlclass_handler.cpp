@@ -12,13 +12,11 @@
 
 namespace MarlClass {
 
-namespace {
-DS::Collection<int32_t, int32_t> Stack(int32_t& count, int32_t*& array) {
-    return {&count, &array};
-}
-}  // namespace
-
 Handler::~Handler() { delete[] parentStack; }
+
+DS::Collection<int32_t, int32_t> Handler::ParentStack() {
+    return {&parentCount, &parentCapacity, &parentStack};
+}
 
 MARLLIB_FLATTEN void Handler::Leaf(const char* name, int32_t nameLength, const char* value,
                                    int32_t valueLength) {
@@ -32,7 +30,7 @@ MARLLIB_FLATTEN void Handler::Tree(const char* name, int32_t nameLength) {
         return;
     }
     // Room on the stack first, so that a failed allocation leaves the builder in step.
-    auto stack = Stack(parentCount, parentStack);
+    auto stack = ParentStack();
     stack.reserve();
     const int32_t tag = document->AddTag(current, name, nameLength, false);
     if (tag < 0) {
@@ -51,7 +49,7 @@ void Handler::End() {
         return;
     }
     // A closing tag with no open container is ignored.
-    if (parentCount > 0) current = Stack(parentCount, parentStack).pop();
+    if (parentCount > 0) current = ParentStack().pop();
 }
 
 }  // namespace MarlClass

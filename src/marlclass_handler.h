@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "ds.h"
 #include "marlclass_document.h"
 #include "marlparser_entity.h"
 
@@ -28,9 +29,12 @@ public:
     int32_t Depth() const { return parentCount; }
 
 private:
+    DS::Collection<int32_t, int32_t> ParentStack();
+
     Document* document;
     int32_t parentCount = 0;       // the parent stack: the collection that holds each open
     int32_t* parentStack = nullptr;  // container, outermost first
+    int32_t parentCapacity = 0;
     int32_t current = Document::kRoot;
     // Containers opened inside one whose add failed, counting that one. Everything in such a
     // region is dropped; when it closes, building goes on in the collection that was current.

@@ -15,6 +15,7 @@
 namespace {
 
 int32_t documentCount = 0;
+int32_t documentCapacity = 0;
 MarlClass::Document** documentList = nullptr;
 
 MarlClass::Document* Lookup(int32_t handle) {
@@ -25,7 +26,8 @@ MarlClass::Document* Lookup(int32_t handle) {
 // Hands a finished document to the registry and returns its handle. If growing the registry
 // fails, the document is destroyed and the registry is unchanged.
 int32_t Register(std::unique_ptr<MarlClass::Document> document) {
-    DS::Collection<MarlClass::Document*, int32_t> registry(&documentCount, &documentList);
+    DS::Collection<MarlClass::Document*, int32_t> registry(&documentCount, &documentCapacity,
+                                                            &documentList);
     registry.reserve();
     registry.appendReserved(document.release());
     return documentCount - 1;
@@ -48,6 +50,7 @@ void marllib_Close(void) {
     delete[] documentList;
     documentList = nullptr;
     documentCount = 0;
+    documentCapacity = 0;
 }
 
 int32_t marllib_Create(void) { return Register(std::make_unique<MarlClass::Document>()); }

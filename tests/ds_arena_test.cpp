@@ -67,8 +67,9 @@ TEST(DsArena, PiecesAfterALargeFirstPieceAreAligned) {
 TEST(DsArena, CollectionGrowsInTheArenaAndKeepsItsElements) {
     DS::Arena arena;
     int32_t count = 0;
+    int32_t capacity = 0;
     int32_t* items = nullptr;
-    DS::Collection<int32_t, int32_t> view(&count, &items, &arena);
+    DS::Collection<int32_t, int32_t> view(&count, &capacity, &items, &arena);
     for (int32_t i = 0; i < 5000; ++i) view.append(i);
     ASSERT_EQ(view.size(), 5000);
     for (int32_t i = 0; i < 5000; ++i) ASSERT_EQ(view[i], i);

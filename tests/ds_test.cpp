@@ -7,12 +7,13 @@
 
 namespace {
 
-// A (count, array) pair as the library's classes hold them, with its view.
+// A (count, capacity, array) triple as the library's classes hold them, with its view.
 struct Pair {
     int32_t count = 0;
+    int32_t capacity = 0;
     int32_t* items = nullptr;
     ~Pair() { delete[] items; }
-    DS::Collection<int32_t, int32_t> view() { return {&count, &items}; }
+    DS::Collection<int32_t, int32_t> view() { return {&count, &capacity, &items}; }
     std::vector<int32_t> live() const { return {items, items + count}; }
 };
 
@@ -109,8 +110,9 @@ TEST(DsCollection, StackOfDistinctValuesPopsItsTop) {
 TEST(DsCollection, PointerElementsCompareByAddress) {
     int a = 0, b = 0;
     int32_t count = 0;
+    int32_t capacity = 0;
     int** items = nullptr;
-    DS::Collection<int*, int32_t> view(&count, &items);
+    DS::Collection<int*, int32_t> view(&count, &capacity, &items);
     EXPECT_TRUE(view.push(&a));
     EXPECT_TRUE(view.push(&b));
     EXPECT_TRUE(view.push(nullptr));
