@@ -3,7 +3,8 @@
 // handles and every document must be exactly as before, and nothing may leak.
 //
 // This program replaces the global operator new and delete to count and fail allocations,
-// so it is a program of its own: the library's other tests never see the hook.
+// so it is a program of its own: the library's other tests never see the hook. The same count
+// of bytes shows that the tables grow in time and memory linear in the input.
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "marllib.h"
+#include "marllib_load.h"
 
 // ---- The allocation hook ----
 
@@ -27,12 +29,14 @@ struct Hook {
     long long live;      // allocations of the whole program not yet freed
     long long made;      // allocations since Arm
     long long failAt;    // the allocation (counted from 1) that throws; 0: none
+    long long bytes;     // bytes asked for since Arm
     bool armed;
 };
 Hook hook;
 
 void* Allocate(std::size_t size) {
     if (hook.armed && ++hook.made == hook.failAt) throw std::bad_alloc();
+    if (hook.armed) hook.bytes += static_cast<long long>(size);
     void* const block = std::malloc(size == 0 ? 1 : size);
     if (block == nullptr) throw std::bad_alloc();
     ++hook.live;
@@ -72,6 +76,7 @@ namespace {
 
 void Arm(long long failAt) {
     hook.made = 0;
+    hook.bytes = 0;
     hook.failAt = failAt;
     hook.armed = true;
 }
@@ -336,6 +341,66 @@ TEST_F(AllocationFailure, QueriesNeverAllocate) {
     EXPECT_EQ(marllib_Load(nullptr, 0), -1);      // no file to read
     marllib_Close();
     EXPECT_EQ(Disarm(), 0);
+}
+
+// ---- Growth linear in the input ----
+
+std::string Repeat(const std::string& piece, int32_t times) {
+    std::string text;
+    for (int32_t i = 0; i < times; ++i) text += piece;
+    return text;
+}
+
+// Nesting that climbs to one below each power of two up to 2^13 and there goes `swings` times
+// two levels up and back, so that the builder's and the printer's stacks cross every power
+// of two again and again.
+std::string Crossings(int32_t swings) {
+    std::string text;
+    for (int32_t depth = 1; depth < (1 << 14); depth *= 2) {
+        text += Repeat("<a>\n", depth / 2) + Repeat("<b>\n<c>\n</>\n</>\n", swings);
+    }
+    return text;
+}
+
+// Every table's array (the document's, the collections', the builder's parent stack and the
+// printer's frame stack) comes from operator new, directly or through the document's arena,
+// and a grown table copies fewer bytes than its new array holds. So the bytes that loading
+// and printing ask of operator new bound what table growth allocates and copies. A table that
+// reallocated on every append at some size would ask for bytes in proportion to that size for
+// each tag there: about 6 GB for the siblings at depth 2^14 below, against some 200 kB of text.
+TEST_F(AllocationFailure, LoadAndPrintAllocateLinearlyInTheInput) {
+    const struct {
+        const char* shape;
+        std::string text;
+    } shapes[] = {
+        {"siblings at depth 2^14", Repeat("<a>\n", 1 << 14) + Repeat("<x>\n</>\n", 1 << 14)},
+        {"siblings at depth 2^14 - 1",
+         Repeat("<a>\n", (1 << 14) - 1) + Repeat("<x>\n</>\n", 1 << 14)},
+        {"swings across every power of two up to 2^13", Crossings(1 << 10)},
+        {"2^20 leaves in the root collection", Repeat("<x/>\n", 1 << 20)},
+    };
+    // Tags, collections and table entries take well under this many bytes per input byte
+    // (a tag is at least four bytes of text), with the arena's blocks at most twice what
+    // they hold; the constant covers the first blocks of a small document.
+    constexpr long long kBytesPerInputByte = 64;
+    constexpr long long kFixedBytes = 1 << 20;
+    for (const auto& shape : shapes) {
+        FILE* const sink = std::tmpfile();
+        ASSERT_NE(sink, nullptr);
+        Arm(0);
+        {
+            const auto document =
+                MarlLib::LoadText(shape.text.data(), static_cast<int32_t>(shape.text.size()));
+            document->Print(sink);
+        }
+        Disarm();
+        std::fclose(sink);
+        const auto input = static_cast<long long>(shape.text.size());
+        EXPECT_LE(hook.bytes, kBytesPerInputByte * input + kFixedBytes)
+            << shape.shape << ": " << input << " bytes of text";
+        std::printf("%s: %lld bytes of text, %lld bytes allocated\n", shape.shape, input,
+                    hook.bytes);
+    }
 }
 
 // The sweep itself must notice a broken guarantee: an operation that changes the registry

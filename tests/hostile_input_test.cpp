@@ -162,6 +162,19 @@ TEST_F(Hostile, MillionNestedContainersLoadQueryAndPrintWithoutRecursion) {
     EXPECT_EQ(TagCount(again), kMillion + 1);
 }
 
+// Siblings opened and closed at a depth that is a power of two: each push and pop of the
+// builder's stack there must cost O(1), not a copy of the whole stack (hours at this size).
+TEST_F(Hostile, MillionSiblingsAtDepthTwoToTheTwentieth) {
+    constexpr int32_t kDepth = 1 << 20;
+    const int32_t handle = Load(Repeat("<a>\n", kDepth) + Repeat("<x>\n</>\n", kMillion));
+    ASSERT_GE(handle, 0);
+    const int32_t deepest = Descend(handle, kDepth);
+    ASSERT_EQ(deepest, kDepth - 1);
+    EXPECT_EQ(marllib_GetTags(handle, deepest, nullptr, 0), kMillion);
+    EXPECT_EQ(marllib_GetCollection(handle, kDepth + kMillion - 1), kDepth + kMillion - 1);
+    EXPECT_EQ(TagCount(handle), kDepth + kMillion);
+}
+
 TEST_F(Hostile, HundredMegabyteValueLoadsPrintsAndReadsBack) {
     // Every byte value, quote bytes included (written doubled in the text).
     std::string value(100u << 20, '\0');
