@@ -71,9 +71,10 @@ MARLLIB_API int32_t MARLLIB_CALL marllib_Create(void);
 
 /* Reads Marl text into a new registered document and returns its handle.
  * length > 0: source points to length bytes of text, read in place (no terminator needed).
- * length <= 0: source is a zero-terminated file path, read whole in binary mode.
- * Returns -1 when the file's bytes cannot be had (null path, cannot open, a directory, size
- * unknown or over 2^31 - 1 bytes); nothing is registered then. Malformed, empty or short text
+ * length <= 0: source is a zero-terminated path, read in binary mode to its end whatever size
+ * it reports: a regular file, a pipe or FIFO, a device or a file of /proc alike.
+ * Returns -1 when the path's bytes cannot be had (null path, cannot open, a directory, a read
+ * error, more than 2^31 - 1 bytes); nothing is registered then. Malformed, empty or short text
  * still gives a document: malformed tags are skipped and whatever was read stays read. */
 MARLLIB_API int32_t MARLLIB_CALL marllib_Load(const char* source, int32_t length);
 

@@ -1,6 +1,9 @@
 #include "marllib_load.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -27,32 +30,82 @@ struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
 
-// The file's size from its end position, or -1 when it cannot be found or is too large.
-long SizeOf(FILE* file) {
-    if (std::fseek(file, 0, SEEK_END) != 0) return -1;
-    const long size = std::ftell(file);
-    if (size < 0 || size > std::numeric_limits<int32_t>::max()) return -1;
-    if (std::fseek(file, 0, SEEK_SET) != 0) return -1;
-    return size;
+constexpr size_t kMaxBytes = static_cast<size_t>(std::numeric_limits<int32_t>::max());
+constexpr size_t kFirstRoom = 64 * 1024;  // where the stream says nothing of its size
+
+constexpr long kMoved = -2;  // the stream went to its end and could not come back
+
+// The bytes from the stream's position to its end, as far as the stream can say: -1 when it
+// cannot be searched (a pipe, a terminal), kMoved when the search lost the position. Only a
+// hint: a file of /proc says 0 and has bytes, and any file may change while it is read.
+// Otherwise the position and errno are left as they were.
+long RemainingHint(FILE* stream) {
+    const int savedErrno = errno;
+    long remaining = -1;
+    const long here = std::ftell(stream);
+    if (here >= 0 && std::fseek(stream, 0, SEEK_END) == 0) {
+        const long end = std::ftell(stream);
+        if (std::fseek(stream, here, SEEK_SET) != 0) return kMoved;
+        if (end >= here) remaining = end - here;
+    }
+    errno = savedErrno;
+    return remaining;
+}
+
+// Moves the first `used` bytes of data into a new array of `room` bytes.
+void Regrow(std::unique_ptr<char[]>& data, size_t used, size_t room) {
+    std::unique_ptr<char[]> grown(new char[room]);
+    std::memcpy(grown.get(), data.get(), used);
+    data = std::move(grown);
 }
 
 }  // namespace
+
+bool ReadStream(FILE* stream, FileBytes& bytes) {
+    if (stream == nullptr) return false;
+    long hint = RemainingHint(stream);
+    if (hint == kMoved) return false;
+    if (hint > static_cast<long>(kMaxBytes)) {
+        // Taken at its word once it delivers a byte, rather than read to the limit first. A
+        // directory may claim such a size too, and fails here on its read error.
+        if (std::fgetc(stream) != EOF) {
+            errno = EFBIG;
+            return false;
+        }
+        if (std::ferror(stream) != 0) return false;
+        hint = 0;  // it had nothing after all
+    }
+    // One byte beyond the hint, so that a file of the size it says ends in one more read
+    // without growing; from there the room doubles up to one byte over the limit.
+    size_t room = hint >= 0 ? std::max(static_cast<size_t>(hint) + 1, size_t{4096}) : kFirstRoom;
+    std::unique_ptr<char[]> data(new char[room]);
+    size_t used = 0;
+    for (;;) {
+        if (used == room) {
+            if (room > kMaxBytes) {
+                errno = EFBIG;
+                return false;
+            }
+            room = std::min(room * 2, kMaxBytes + 1);
+            Regrow(data, used, room);
+        }
+        const size_t asked = room - used;
+        const size_t got = std::fread(data.get() + used, 1, asked, stream);
+        used += got;
+        if (got < asked) break;  // the end, or an error
+    }
+    // A read that fails (as reading a directory does) sets the error flag.
+    if (std::ferror(stream) != 0) return false;
+    bytes.data = std::move(data);
+    bytes.size = static_cast<int32_t>(used);
+    return true;
+}
 
 bool ReadFile(const char* path, FileBytes& bytes) {
     if (path == nullptr) return false;
     const std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "rb"));
     if (!file) return false;
-    const long size = SizeOf(file.get());
-    if (size < 0) return false;
-    std::unique_ptr<char[]> data(new char[static_cast<size_t>(size) + 1]);
-    const size_t read = std::fread(data.get(), 1, static_cast<size_t>(size), file.get());
-    // A read that fails (as reading a directory does) sets the error flag; the probe for one
-    // more byte catches that also where the size was reported as 0.
-    if (read == static_cast<size_t>(size)) std::fgetc(file.get());
-    if (std::ferror(file.get()) != 0) return false;
-    bytes.data = std::move(data);
-    bytes.size = static_cast<int32_t>(read);
-    return true;
+    return ReadStream(file.get(), bytes);
 }
 
 }  // namespace MarlLib

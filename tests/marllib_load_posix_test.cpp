@@ -1,15 +1,18 @@
-// marllib_Load on paths that only a POSIX system makes cheap to build: a directory, a pipe
-// whose size cannot be found, and a count of the open file descriptors around loads.
+// marllib_Load on paths that only a POSIX system makes cheap to build: directories, a FIFO,
+// a file of /proc, and a count of the open file descriptors around loads.
 #include "marllib.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -40,6 +43,13 @@ protected:
         return path;
     }
 
+    // A file of size bytes that takes no room on disk: all zero bytes, never written.
+    std::string Sparse(const std::string& name, off_t size) {
+        const std::string path = WriteFile(name, "");
+        EXPECT_EQ(truncate(path.c_str(), size), 0);
+        return path;
+    }
+
     std::string folder;
     std::vector<std::string> files;
 };
@@ -54,34 +64,74 @@ int OpenDescriptors() {
     return count;
 }
 
-TEST_F(LoadPosix, DirectoryIsNoFile) {
-    ASSERT_EQ(marllib_Create(), 0);
-    EXPECT_EQ(marllib_Load(folder.c_str(), 0), -1);
-    EXPECT_EQ(marllib_Load((folder + "/").c_str(), -1), -1);
-    // File systems answer differently for a directory: a huge size (ext4), a size of 0 and
-    // a failing read (proc), or a failing seek (tmpfs). None of them gives a document.
-    for (const char* directory : {"/", "/proc", "/proc/self", "/dev", "/dev/shm"}) {
-        SCOPED_TRACE(directory);
-        EXPECT_EQ(marllib_Load(directory, 0), -1);
-    }
-    EXPECT_EQ(marllib_Create(), 1);  // the failed loads took no handle
+std::string Leaves(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += "<leaf" + std::to_string(i) + "=\"v\">\n";
+    return text;
 }
 
-TEST_F(LoadPosix, FileWhoseSizeCannotBeFoundGivesNothing) {
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    const std::string text = "<a/>\n<b/>\n";
-    ASSERT_EQ(write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    close(ends[1]);
-    // A pipe opened by path: it can be read but not searched for its end.
-    const std::string path = "/proc/self/fd/" + std::to_string(ends[0]);
-    if (access(path.c_str(), R_OK) != 0) {
-        close(ends[0]);
-        GTEST_SKIP() << "no /proc/self/fd on this system";
+// A path is read to its end whatever size it claims: none for a FIFO, 0 for a file of /proc,
+// a huge one (ext4) or a failing seek (tmpfs) for a directory. What it delivers is the
+// document; what cannot be read gives -1 and takes no handle.
+TEST_F(LoadPosix, EveryKindOfPathGivesWhatItDelivers) {
+    const std::string leaves = Leaves(20000);  // more than a pipe holds and a first buffer
+    const std::string fifo = folder + "/fifo.marl";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    files.push_back(fifo);
+    // A file of /proc that reports a size of 0: the process's own name, set to Marl text.
+    char name[32] = {};
+    FILE* const comm = std::fopen("/proc/self/comm", "r+");
+    ASSERT_NE(comm, nullptr);
+    ASSERT_NE(std::fgets(name, sizeof name, comm), nullptr);
+    name[std::strcspn(name, "\n")] = '\0';
+    ASSERT_EQ(std::fseek(comm, 0, SEEK_SET), 0);
+    ASSERT_GE(std::fputs("<a/>\n<b=\"x\">", comm), 0);
+    std::fclose(comm);
+
+    const struct {
+        const char* kind;
+        std::string path;
+        int32_t tags;  // in the root collection; -1: no document
+    } paths[] = {
+        {"regular file", WriteFile("regular.marl", leaves), 20000},
+        {"empty file", WriteFile("empty.marl", ""), 0},
+        {"file of /proc with a size of 0", "/proc/self/comm", 2},
+        {"FIFO", fifo, 20000},
+        {"directory", folder, -1},
+        {"directory with a slash", folder + "/", -1},
+        {"ext4 or overlay directory", "/", -1},
+        {"proc directory", "/proc/self", -1},
+        {"devtmpfs directory", "/dev", -1},
+        {"tmpfs directory", "/dev/shm", -1},
+        {"missing file", folder + "/missing.marl", -1},
+        {"sparse file of 2^31 bytes", Sparse("huge.marl", off_t{1} << 31), -1},
+    };
+    // The FIFO's writer blocks until the FIFO is opened to be read.
+    std::thread writer([&] {
+        FILE* const out = std::fopen(fifo.c_str(), "wb");
+        if (out == nullptr) return;
+        std::fwrite(leaves.data(), 1, leaves.size(), out);
+        std::fclose(out);
+    });
+    int32_t documents = 0;
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path.kind);
+        const int32_t handle = marllib_Load(path.path.c_str(), 0);
+        if (path.tags < 0) {
+            EXPECT_EQ(handle, -1);
+            continue;
+        }
+        EXPECT_EQ(handle, documents++);
+        EXPECT_EQ(marllib_GetTags(handle, MARLLIB_ROOT, nullptr, 0), path.tags);
     }
-    EXPECT_EQ(marllib_Load(path.c_str(), 0), -1);
-    close(ends[0]);
-    EXPECT_EQ(marllib_Create(), 0);
+    writer.join();
+    EXPECT_EQ(marllib_Create(), documents);  // the failed loads took no handle
+
+    FILE* const restore = std::fopen("/proc/self/comm", "w");
+    if (restore != nullptr) {
+        std::fputs(name, restore);
+        std::fclose(restore);
+    }
 }
 
 TEST_F(LoadPosix, EveryFileLoadClosesItsStream) {
