@@ -1,5 +1,6 @@
 #include "forms.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <string_view>
@@ -146,7 +147,7 @@ private:
     }
 
     void Indent(std::string& out) const {
-        if (indent_) out.append(2 * open_.size(), ' ');
+        if (indent_) out.append(2 * std::min(open_.size(), size_t{64}), ' ');
     }
 
     void JsonMember(std::string_view name) {
@@ -260,6 +261,18 @@ Forms MakeDeep(uint64_t depth) {
     Forms forms;
     Writer w(forms, false);
     for (uint64_t i = 0; i < depth; ++i) w.Open(kBlocks[i % std::size(kBlocks)]);
+    w.Finish();
+    return forms;
+}
+
+Forms MakeSiblingsAtDepth(uint64_t depth, uint64_t siblings) {
+    Forms forms;
+    Writer w(forms, true);
+    for (uint64_t i = 0; i < depth; ++i) w.Open(kBlocks[i % std::size(kBlocks)]);
+    for (uint64_t i = 0; i < siblings; ++i) {
+        w.Open(kBlocks[i % std::size(kBlocks)]);
+        w.Close();
+    }
     w.Finish();
     return forms;
 }

@@ -2,8 +2,8 @@
 // together with what a reader must find in it.
 //
 // The three forms carry the same tags in the same order and lay them out alike: one tag per
-// line, two spaces of indentation per level (none for the deep shape, whose indentation would
-// grow quadratically), every line ended by "\n".
+// line, two spaces of indentation per level up to 64 levels (none for the deep shape), every
+// line ended by "\n".
 //   Marl: <name> ... </>   <name/>              <name="value">
 //   XML:  <name> ... </name>   <name/>          <name>value</name>   inside one <doc> element
 //   JSON: "name": { ... }   "name": null        "name": "value"      inside one object
@@ -62,6 +62,10 @@ Forms MakeFlat(uint64_t leaves, uint64_t seed);
 Forms MakeBigValues(uint64_t leaves, size_t valueBytes, uint64_t seed);
 // `depth` containers, each the only entry of the one before; the innermost is empty.
 Forms MakeDeep(uint64_t depth);
+// `depth` containers nested as in MakeDeep, the innermost holding `siblings` empty containers:
+// every sibling is opened and closed at depth `depth`. Indented, as every indented shape is,
+// by two spaces per level up to 64 levels, the most that marllib's printer writes.
+Forms MakeSiblingsAtDepth(uint64_t depth, uint64_t siblings);
 
 }  // namespace bench
 

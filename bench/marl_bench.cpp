@@ -31,9 +31,9 @@ using bench::Settings;
 
 struct Options {
     bool smoke = false;        // tiny inputs, one or few runs: checks that everything works
-    bool scaling = true;
     bool printing = true;
     std::vector<std::string> shapes{"config", "flat", "big", "deep"};
+    std::vector<std::string> scaling{"config", "depth"};
     Settings settings;
 };
 
@@ -292,6 +292,42 @@ void RunScaling(const std::vector<uint64_t>& sizes, const Options& options) {
     }
 }
 
+// Siblings opened and closed at a depth that is a power of two, and one level less: a table
+// that grew by its count rather than its capacity would copy its whole stack for each sibling
+// at the power of two. The two depths must cost the same per tag.
+void RunDepthScaling(int exponent, uint64_t siblings, const Options& options) {
+    const uint64_t depth = uint64_t{1} << exponent;
+    std::printf("\nscaling: %s siblings at depth 2^%d and 2^%d - 1, marllib_Load from memory and "
+                "Document::Print\n\n",
+                Grouped(siblings).c_str(), exponent, exponent);
+    std::printf("  %12s %12s %8s | %11s %12s\n", "depth", "tags", "Marl MB", "load ns/tag",
+                "print ns/tag");
+    double perTag[2][2] = {};
+    for (const uint64_t at : {depth - 1, depth}) {
+        const Forms forms = bench::MakeSiblingsAtDepth(at, siblings);
+        const Expected& e = forms.expected;
+        const Outcome load = bench::MeasureReader(
+            [&] { return bench::NewMarllibMemory(forms.marl, e); }, options.settings);
+        const Outcome print = bench::MeasurePrinter(
+            [&] { return bench::NewMarllibPrinter(forms.marl); }, forms.marl.size() + (1u << 20),
+            options.settings);
+        std::printf("  %12s %12s %8.2f |", Grouped(at).c_str(), Grouped(e.tags).c_str(),
+                    Mb(forms.marl.size()));
+        if (!load.ok || !print.ok) {
+            std::printf(" FAILED: load: %s; print: %s\n", load.ok ? "ok" : load.note,
+                        print.ok ? "ok" : print.note);
+            failures = true;
+            continue;
+        }
+        const double tags = static_cast<double>(e.tags);
+        perTag[at == depth][0] = load.loadNs / tags;
+        perTag[at == depth][1] = print.loadNs / tags;
+        std::printf(" %11.1f %12.1f\n", load.loadNs / tags, print.loadNs / tags);
+    }
+    std::printf("  %12s %12s %8s | %11s %12s\n", "ratio", "", "",
+                Ratio(perTag[1][0], perTag[0][0]).c_str(), Ratio(perTag[1][1], perTag[0][1]).c_str());
+}
+
 void PrintSummary(const std::vector<ShapeResult>& summary) {
     std::printf("\nmarllib_Load (memory) against pugixml load_buffer in this run: marllib's time or "
                 "peak bytes divided\nby pugixml's (above 1: marllib takes more)\n\n");
@@ -336,8 +372,19 @@ bool PeakCanBeReset() {
 void Usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [--smoke] [--budget SECONDS] [--shapes config,flat,big,deep]\n"
-                 "          [--no-scaling] [--no-print]\n",
+                 "          [--scaling config,depth] [--no-scaling] [--no-print]\n",
                  program);
+}
+
+// The comma-separated names of list.
+std::vector<std::string> Names(const std::string& list) {
+    std::vector<std::string> names;
+    for (size_t at = 0; at <= list.size();) {
+        const size_t comma = std::min(list.find(',', at), list.size());
+        names.push_back(list.substr(at, comma - at));
+        at = comma + 1;
+    }
+    return names;
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -346,19 +393,15 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         if (arg == "--smoke") {
             options.smoke = true;
         } else if (arg == "--no-scaling") {
-            options.scaling = false;
+            options.scaling.clear();
         } else if (arg == "--no-print") {
             options.printing = false;
         } else if (arg == "--budget" && i + 1 < argc) {
             options.settings.budgetSeconds = std::atof(argv[++i]);
         } else if (arg == "--shapes" && i + 1 < argc) {
-            options.shapes.clear();
-            std::string list = argv[++i];
-            for (size_t at = 0; at <= list.size();) {
-                const size_t comma = std::min(list.find(',', at), list.size());
-                options.shapes.push_back(list.substr(at, comma - at));
-                at = comma + 1;
-            }
+            options.shapes = Names(argv[++i]);
+        } else if (arg == "--scaling" && i + 1 < argc) {
+            options.scaling = Names(argv[++i]);
         } else {
             return false;
         }
@@ -373,9 +416,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     return true;
 }
 
-bool Wanted(const Options& options, const std::string& shape) {
-    for (const std::string& s : options.shapes) {
-        if (s == shape) return true;
+bool Listed(const std::vector<std::string>& names, const std::string& name) {
+    for (const std::string& s : names) {
+        if (s == name) return true;
     }
     return false;
 }
@@ -438,23 +481,28 @@ int main(int argc, char** argv) {
                          bool printable) {
         RunShape(shape + ": " + title, forms, printable, options, summary);
     };
-    if (Wanted(options, "config")) {
+    if (Listed(options.shapes, "config")) {
         run("config", "containers of 10-50 entries, leaves 3-4 levels deep, short values",
             bench::MakeConfig(1000000 / scale, 1), true);
     }
-    if (Wanted(options, "flat")) {
+    if (Listed(options.shapes, "flat")) {
         run("flat", "leaves without value, all in the root collection",
             bench::MakeFlat(1000000 / scale, 2), true);
     }
-    if (Wanted(options, "big")) {
+    if (Listed(options.shapes, "big")) {
         run("big", "leaves with 10 KB values, in the root collection",
             bench::MakeBigValues(10000 / scale, 10240, 3), true);
     }
-    if (Wanted(options, "deep")) {
+    if (Listed(options.shapes, "deep")) {
         run("deep", "containers nested in one another, one tag per line, no indentation",
             bench::MakeDeep(100000 / scale), false);
     }
-    if (options.scaling) RunScaling({100000 / scale, 1000000 / scale, 4000000 / scale}, options);
-    PrintSummary(summary);
+    if (Listed(options.scaling, "config")) {
+        RunScaling({100000 / scale, 1000000 / scale, 4000000 / scale}, options);
+    }
+    if (Listed(options.scaling, "depth")) {
+        RunDepthScaling(options.smoke ? 10 : 17, options.smoke ? 1 << 10 : 1 << 17, options);
+    }
+    if (!summary.empty()) PrintSummary(summary);
     return failures ? 1 : 0;
 }
