@@ -31,7 +31,7 @@ struct FileCloser {
 };
 
 constexpr size_t kMaxBytes = static_cast<size_t>(std::numeric_limits<int32_t>::max());
-constexpr size_t kFirstRoom = 64 * 1024;  // where the stream says nothing of its size
+constexpr size_t kFirstRoom = size_t{64} << 10;  // where the stream says nothing of its size
 
 constexpr long kMoved = -2;  // the stream went to its end and could not come back
 
