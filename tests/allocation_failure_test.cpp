@@ -398,8 +398,6 @@ TEST_F(AllocationFailure, LoadAndPrintAllocateLinearlyInTheInput) {
         const auto input = static_cast<long long>(shape.text.size());
         EXPECT_LE(hook.bytes, kBytesPerInputByte * input + kFixedBytes)
             << shape.shape << ": " << input << " bytes of text";
-        std::printf("%s: %lld bytes of text, %lld bytes allocated\n", shape.shape, input,
-                    hook.bytes);
     }
 }
 

@@ -3,8 +3,8 @@
 #include "marllib.h"
 
 #include <dirent.h>
-#include <sys/stat.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -100,7 +100,8 @@ TEST_F(LoadPosix, EveryKindOfPathGivesWhatItDelivers) {
         {"directory", folder, -1},
         {"directory with a slash", folder + "/", -1},
         {"ext4 or overlay directory", "/", -1},
-        {"proc directory", "/proc/self", -1},
+        {"proc directory", "/proc", -1},
+        {"proc directory of a process", "/proc/self", -1},
         {"devtmpfs directory", "/dev", -1},
         {"tmpfs directory", "/dev/shm", -1},
         {"missing file", folder + "/missing.marl", -1},
