@@ -1,6 +1,7 @@
 // marllib.hpp, the C++ layer over the exported functions: what it reads back, and the
 // exception each failure becomes. Linked against the library itself, as a host's program is.
 #include "marllib.hpp"
+#include "marllib_path.hpp"
 
 #include <gtest/gtest.h>
 
@@ -265,6 +266,31 @@ TEST_F(Hpp, RefusesBytesBeyondTheInterfacesLengths) {
     EXPECT_EQ(doc.tags(), Tags{leaf});
     EXPECT_EQ(doc.value(leaf), "kept");
     EXPECT_EQ(Document::create().handle(), doc.handle() + 1);
+}
+
+// The path syntax of marllib_path.hpp: steps as written, and each way to get it wrong.
+TEST(ParsePath, SplitsStepsAndRefusesMalformedPaths) {
+    using Steps = std::vector<std::pair<std::string, int32_t>>;
+    const std::pair<std::string_view, Steps> good[] = {
+        {"a", {{"a", 1}}},
+        {"/a/b[2]", {{"a", 1}, {"b", 2}}},
+        {"a\\/b/c\\[1]/\\\\", {{"a/b", 1}, {"c[1]", 1}, {"\\", 1}}},
+        {"x]y[007]", {{"x]y", 7}}},
+        {"n[2147483647]", {{"n", 2147483647}}},
+        {std::string_view("z\0=", 3), {{std::string("z\0=", 3), 1}}},
+    };
+    for (const auto& [path, expected] : good) {
+        const auto steps = marl::parse_path(path);
+        ASSERT_TRUE(steps.has_value()) << path;
+        Steps got;
+        for (const marl::path_step& step : *steps) got.emplace_back(step.name, step.nth);
+        EXPECT_EQ(got, expected) << path;
+    }
+    for (const char* malformed :
+         {"", "/", "//a", "a//b", "a/", "[2]", "a/[1]", "a\\", "a\\b", "a[", "a[]", "a[x]",
+          "a[-1]", "a[+1]", "a[0]", "a[2147483648]", "a[1]b", "a[1][2]", "a[1"}) {
+        EXPECT_FALSE(marl::parse_path(malformed).has_value()) << malformed;
+    }
 }
 
 }  // namespace

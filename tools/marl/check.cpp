@@ -1,6 +1,7 @@
 #include "check.h"
 
 #include <cctype>
+#include <cstring>
 #include <vector>
 
 #include "marlparser.h"
@@ -10,6 +11,17 @@ namespace MarlTool {
 namespace {
 
 using MarlParser::Problem;
+
+enum class Severity { Error, Warning, Note };
+
+const char* Label(Severity severity) {
+    switch (severity) {
+        case Severity::Error: return "error";
+        case Severity::Warning: return "warning";
+        case Severity::Note: break;
+    }
+    return "note";
+}
 
 const char* Describe(Problem problem) {
     switch (problem) {
@@ -30,12 +42,14 @@ const char* Describe(Problem problem) {
 class Locator {
 public:
     explicit Locator(const char* text) : text(text) {}
+    // LF, CR LF and a lone CR each end one line; the LF of a CR LF starts no new one.
     std::pair<int32_t, int32_t> At(int32_t offset) {
         for (; scanned < offset; ++scanned) {
-            if (text[scanned] == '\n') {
+            const char c = text[scanned];
+            if (c == '\r' || (c == '\n' && (scanned == 0 || text[scanned - 1] != '\r'))) {
                 ++line;
-                lineStart = scanned + 1;
             }
+            if (c == '\r' || c == '\n') lineStart = scanned + 1;
         }
         return {line, offset - lineStart + 1};
     }
@@ -74,8 +88,8 @@ int32_t DecodedLength(const char* raw, int32_t length) {
 
 class Checker : public MarlParser::Handler {
 public:
-    Checker(const std::string& name, const char* text, FILE* out)
-        : name(name), text(text), out(out), where(text) {}
+    Checker(const std::string& name, const char* text, FILE* out, int32_t maxMessages)
+        : name(name), text(text), out(out), maxMessages(maxMessages), where(text) {}
 
     void Attach(const MarlParser::Parser* reader) { parser = reader; }
 
@@ -90,24 +104,38 @@ public:
             open.pop_back();
             return;
         }
-        Report(parser->ConstructStart(), "warning", "'</>' closes no open container");
+        Report(parser->ConstructStart(), Severity::Warning, "'</>' closes no open container");
     }
     void Invalid() override { Error(parser->LastProblem()); }
+
+    // Input too short for the reader to look at: a '<' in it starts a tag that is cut off,
+    // reported as it is where the reader does look.
+    void ShortInput(int32_t length) {
+        if (length <= 0) return;
+        const void* const open = std::memchr(text, '<', static_cast<size_t>(length));
+        if (open == nullptr) return;
+        Report(static_cast<int32_t>(static_cast<const char*>(open) - text), Severity::Error,
+               Describe(Problem::TagCutOff));
+    }
 
     // Called when reading has ended: what stopped it, and what stays open.
     void Finish(int32_t length) {
         const int32_t unread = length - parser->Position();
         if (parser->LastProblem() == Problem::UnclosedName) Error(Problem::UnclosedName);
         if (unread > 0) {
-            Report(parser->Position(), "note",
+            Report(parser->Position(), Severity::Note,
                    "reading stops here; " + std::to_string(unread) + " byte" +
                        (unread == 1 ? " is" : "s are") + " never read");
         }
         for (auto it = open.rbegin(); it != open.rend(); ++it) {
-            std::fprintf(out, "%s:%d:%d: warning: container '%s' is never closed\n", name.c_str(),
-                         it->line, it->column, it->name.c_str());
-            ++result.warnings;
+            Write(it->line, it->column, Severity::Warning,
+                  "container '" + it->name + "' is never closed");
         }
+    }
+
+    // The line that ends a report cut short by the message limit.
+    void Close() {
+        if (unshown > 0) std::fprintf(out, "... and %d more\n", unshown);
     }
 
     CheckResult result;
@@ -123,28 +151,40 @@ private:
         // A stray quote is reported where it stands; everything else at its tag's '<'.
         const int32_t at = problem == Problem::BadQuote ? parser->Position() - 1
                                                         : parser->ConstructStart();
-        Report(at, "error", Describe(problem));
+        Report(at, Severity::Error, Describe(problem));
     }
 
     void CheckNameLength() {
         const char* const raw = text + parser->RawNameStart();
         const int32_t decoded = DecodedLength(raw, parser->RawNameLength());
         if (decoded <= MarlParser::EntityHandler::kNameMax) return;
-        Report(parser->ConstructStart(), "warning",
+        Report(parser->ConstructStart(), Severity::Warning,
                "name of " + std::to_string(decoded) + " bytes is cut to its first 64 bytes");
     }
 
-    void Report(int32_t offset, const char* kind, const std::string& message) {
+    void Report(int32_t offset, Severity severity, const std::string& message) {
         const auto place = where.At(offset);
-        std::fprintf(out, "%s:%d:%d: %s: %s\n", name.c_str(), place.first, place.second, kind,
+        Write(place.first, place.second, severity, message);
+    }
+
+    void Write(int32_t line, int32_t column, Severity severity, const std::string& message) {
+        if (severity == Severity::Error) ++result.errors;
+        if (severity == Severity::Warning) ++result.warnings;
+        if (maxMessages != 0 && shown == maxMessages) {
+            ++unshown;
+            return;
+        }
+        ++shown;
+        std::fprintf(out, "%s:%d:%d: %s: %s\n", name.c_str(), line, column, Label(severity),
                      message.c_str());
-        if (kind[0] == 'e') ++result.errors;
-        if (kind[0] == 'w') ++result.warnings;
     }
 
     const std::string& name;
     const char* text;
     FILE* out;
+    const int32_t maxMessages;
+    int32_t shown = 0;
+    int32_t unshown = 0;
     Locator where;
     const MarlParser::Parser* parser = nullptr;
     std::vector<Open> open;
@@ -152,15 +192,19 @@ private:
 
 }  // namespace
 
-CheckResult Check(const std::string& name, const char* text, int32_t length, FILE* out) {
-    Checker checker(name, text, out);
+CheckResult Check(const std::string& name, const char* text, int32_t length, FILE* out,
+                  int32_t maxMessages) {
+    Checker checker(name, text, out, maxMessages);
     MarlParser::Parser parser(&checker, text, length);
     checker.Attach(&parser);
     if (length >= 4) {
         while (parser.Parse()) {
         }
+        checker.Finish(length);
+    } else {
+        checker.ShortInput(length);
     }
-    checker.Finish(length >= 4 ? length : 0);
+    checker.Close();
     return checker.result;
 }
 

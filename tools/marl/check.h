@@ -9,13 +9,16 @@
 namespace MarlTool {
 
 struct CheckResult {
-    int errors = 0;
-    int warnings = 0;
+    int32_t errors = 0;
+    int32_t warnings = 0;
 };
 
-// Checks length bytes of text and writes one "NAME:LINE:COLUMN: error|warning: ..." line per
-// problem to out. Lines and columns count from 1.
-CheckResult Check(const std::string& name, const char* text, int32_t length, FILE* out);
+// Checks length bytes of text and writes one "NAME:LINE:COLUMN: error|warning|note: ..." line
+// per problem to out, in the order found. Lines and columns count from 1; a line ends at LF,
+// CR LF or a lone CR. After maxMessages lines (0: no limit) the rest are only counted, and one
+// line "... and K more" ends the report. Errors and warnings are counted whether or not shown.
+CheckResult Check(const std::string& name, const char* text, int32_t length, FILE* out,
+                  int32_t maxMessages);
 
 }  // namespace MarlTool
 

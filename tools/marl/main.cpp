@@ -1,156 +1,80 @@
 // marl: print, check and query Marl documents from the command line.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <limits>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "check.h"
-#include "marlclass_document.h"
-#include "marllib.h"
-#include "marllib_load.h"
+#include "cli.h"
+#include "commands.h"
+#include "marllib_version.h"
+#include "output.h"
 
 namespace {
 
-constexpr int kOk = 0;
-constexpr int kFailed = 1;
-constexpr int kUnreadable = 2;
-constexpr int kWrongUsage = -1;  // answered with the usage text and status 2
+using namespace MarlTool;
 
-const char kUsageText[] =
-    "usage: marl <command> [arguments]\n"
+const char kUsage[] =
+    "usage: marl [--help | --version] COMMAND [OPTION]... [ARGUMENT]...\n"
+    "\n"
+    "Prints, checks and queries Marl documents.\n"
     "\n"
     "commands:\n"
-    "  print [FILE]       load a document and print it as Marl text\n"
-    "  check [FILE...]    report every malformed tag, unclosed container and cut name\n"
-    "  get FILE PATH      print the value or the container at PATH (names joined by '/')\n"
+    "  print [-o FILE] [INPUT]      load a document and print it as Marl text\n"
+    "  check [--strict] [--max-messages N] [FILE]...\n"
+    "                               report malformed tags, unclosed containers and cut names\n"
+    "  get [-r] FILE PATH...        print the value or container at each PATH, such as\n"
+    "                               'server/users/user[2]'\n"
     "\n"
-    "FILE '-' or no FILE reads standard input.\n"
-    "options: --help, --version\n";
+    "A FILE or INPUT of '-', or none, reads standard input; '--' ends the options.\n"
+    "'marl COMMAND --help' describes a command and its options.\n"
+    "\n"
+    "exit status:\n"
+    "  0  success\n"
+    "  1  check found an error (or a warning with --strict), or get found no tag\n"
+    "  2  a file cannot be read or written, or the command line is wrong\n";
 
-struct Input {
-    std::string name;  // as given on the command line, "-" for standard input
-    MarlLib::FileBytes bytes;
+const option kOptions[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
 };
 
-bool ReadStandardInput(MarlLib::FileBytes& bytes) {
-    std::string text;
-    char chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) text.append(chunk, got);
-    if (std::ferror(stdin) || text.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-        return false;
+struct Command {
+    const char* name;
+    int (*run)(int argc, char** argv);
+};
+
+const Command kCommands[] = {
+    {"print", RunPrint},
+    {"check", RunCheck},
+    {"get", RunGet},
+};
+
+// The options before the command, then the command with the arguments after it.
+int Run(int argc, char** argv) {
+    bool version = false;
+    std::vector<std::string> rest;
+    // '+': stop at the command, whose options are its own.
+    const int parsed = ParseOptions(argc, argv, {"+:hV", kOptions, kUsage}, rest,
+                                    [&](int, const char*) { return version = true; });
+    if (parsed >= 0) return parsed;
+    if (version) {
+        std::printf("marl %s\n", MARLLIB_VERSION_STRING);
+        return kSuccess;
     }
-    bytes.size = static_cast<int32_t>(text.size());
-    bytes.data.reset(new char[text.size() + 1]);
-    std::memcpy(bytes.data.get(), text.data(), text.size());
-    return true;
-}
-
-// Reads FILE (or standard input); reports the reason on standard error when it cannot.
-bool Read(const std::string& name, Input& input) {
-    input.name = name;
-    errno = 0;
-    const bool ok = name == "-" ? ReadStandardInput(input.bytes)
-                                : MarlLib::ReadFile(name.c_str(), input.bytes);
-    if (!ok) {
-        const char* const reason = errno != 0 ? std::strerror(errno) : "cannot determine its size";
-        std::fprintf(stderr, "marl: cannot read %s: %s\n",
-                     name == "-" ? "standard input" : name.c_str(), reason);
+    const int first = argc - static_cast<int>(rest.size());
+    if (rest.empty()) {
+        std::fputs(kUsage, stderr);
+        return kTrouble;
     }
-    return ok;
-}
-
-std::unique_ptr<MarlClass::Document> Load(const Input& input) {
-    return MarlLib::LoadText(input.bytes.data.get(), input.bytes.size);
-}
-
-int Print(const std::vector<std::string>& args) {
-    if (args.size() > 1) return kWrongUsage;
-    Input input;
-    if (!Read(args.empty() ? "-" : args[0], input)) return kUnreadable;
-    Load(input)->Print(stdout);
-    return kOk;
-}
-
-int CheckAll(std::vector<std::string> args) {
-    if (args.empty()) args.emplace_back("-");
-    int status = kOk;
-    for (const std::string& name : args) {
-        Input input;
-        if (!Read(name, input)) {
-            status = kUnreadable;
-            continue;
-        }
-        const auto result = MarlTool::Check(name == "-" ? "<stdin>" : name,
-                                            input.bytes.data.get(), input.bytes.size, stdout);
-        if (result.errors > 0 && status == kOk) status = kFailed;
+    for (const Command& command : kCommands) {
+        if (rest[0] == command.name) return command.run(argc - first, argv + first);
     }
-    return status;
-}
-
-// Follows PATH from the root, taking the first tag of each name; -1 when a step finds none.
-int32_t Find(const MarlClass::Document& document, const std::string& path) {
-    int32_t collection = MarlClass::Document::kRoot;
-    int32_t tag = -1;
-    size_t start = 0;
-    for (;;) {
-        if (collection < 0 && tag >= 0) return -1;  // a leaf has nothing below it
-        const size_t slash = path.find('/', start);
-        const std::string step = path.substr(start, slash == std::string::npos ? slash : slash - start);
-        tag = document.GetTagByName(collection, step.data(), static_cast<int32_t>(step.size()));
-        if (tag < 0 || slash == std::string::npos) return tag;
-        collection = document.GetCollection(tag);
-        start = slash + 1;
-    }
-}
-
-int Get(const std::vector<std::string>& args) {
-    if (args.size() != 2) return kWrongUsage;
-    Input input;
-    if (!Read(args[0], input)) return kUnreadable;
-    const auto document = Load(input);
-    const int32_t tag = Find(*document, args[1]);
-    if (tag < 0) {
-        std::fprintf(stderr, "marl: no tag '%s' in %s\n", args[1].c_str(), args[0].c_str());
-        return kFailed;
-    }
-    const MarlClass::Tag& found = *document->TagAt(tag);
-    if (!found.isLeaf) {
-        document->PrintTag(stdout, tag);
-    } else if (found.value != nullptr) {
-        std::fwrite(found.value, 1, static_cast<size_t>(found.valueLength), stdout);
-    }
-    return kOk;
-}
-
-int Usage(FILE* to, int status) {
-    std::fputs(kUsageText, to);
-    return status;
+    return WrongUsage("unknown command '" + rest[0] + "'");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    const std::string command = args.empty() ? "" : args[0];
-    if (!args.empty()) args.erase(args.begin());
-    if (command == "--help" || command == "-h") return Usage(stdout, kOk);
-    if (command == "--version") {
-        std::printf("marl %s\n", MARLLIB_VERSION_STRING);
-        return kOk;
-    }
-    int status = kWrongUsage;
-    if (command == "print") {
-        status = Print(args);
-    } else if (command == "check") {
-        status = CheckAll(args);
-    } else if (command == "get") {
-        status = Get(args);
-    } else if (!command.empty()) {
-        std::fprintf(stderr, "marl: unknown command '%s'\n", command.c_str());
-    }
-    return status == kWrongUsage ? Usage(stderr, 2) : status;
+    const int status = Run(argc, argv);
+    return CloseStandardOutput() ? status : kTrouble;
 }
