@@ -1,6 +1,7 @@
 # Installs the build tree BUILD_DIR into a fresh PREFIX and checks what arrived, file by file:
 #   cmake -DBUILD_DIR=... -DPREFIX=... -DCONFIG=<build type> -DVERSION=X.Y.Z -DLIBDIR=lib
-#         -DINCLUDEDIR=include -DBINDIR=bin -DSTATIC=ON|OFF -DTOOL=ON|OFF -DOBJDUMP=...
+#         -DINCLUDEDIR=include -DBINDIR=bin -DDOCDIR=share/doc/marllib -DMANDIR=share/man
+#         -DSTATIC=ON|OFF -DTOOL=ON|OFF -DOBJDUMP=...
 #         -P stage.cmake
 cmake_minimum_required(VERSION 3.25)
 function(fail)
@@ -29,7 +30,8 @@ else()
   set(config_suffix noconfig)
 endif()
 set(expected
-  ${INCLUDEDIR}/marllib.h ${INCLUDEDIR}/marllib.hpp ${INCLUDEDIR}/marllib_version.h
+  ${INCLUDEDIR}/marllib.h ${INCLUDEDIR}/marllib.hpp ${INCLUDEDIR}/marllib_path.hpp
+  ${INCLUDEDIR}/marllib_version.h ${DOCDIR}/LICENSE
   ${LIBDIR}/cmake/marllib/marllibConfig.cmake
   ${LIBDIR}/cmake/marllib/marllibConfigVersion.cmake
   ${LIBDIR}/cmake/marllib/marllibTargets.cmake
@@ -42,7 +44,7 @@ else()
                        ${LIBDIR}/libmarllib.so.${VERSION})
 endif()
 if(TOOL)
-  list(APPEND expected ${BINDIR}/marl)
+  list(APPEND expected ${BINDIR}/marl ${MANDIR}/man1/marl.1)
 endif()
 file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE "${PREFIX}" "${PREFIX}/*")
 list(SORT installed)

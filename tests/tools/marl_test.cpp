@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -42,13 +43,17 @@ protected:
         return path;
     }
 
-    // Runs marl with the arguments (already quoted for the shell) and the given input.
-    Outcome Marl(const std::string& args, const std::string& input = "") {
-        const std::string in = File("stdin", input);
-        const std::string command = std::string("'") + MARL_TOOL + "' " + args + " <'" + in +
-                                    "' >'" + dir + "/out' 2>'" + dir + "/err'";
+    // Runs marl in the test's folder with the arguments (already quoted for the shell) and
+    // the given input, its standard output going to `to` (a file of the folder by default).
+    Outcome Marl(const std::string& args, const std::string& input = "",
+                 const std::string& to = "") {
+        const std::string in = File(".stdin", input);
+        const std::string out = to.empty() ? dir + "/.out" : to;
+        const std::string command = "cd '" + dir + "' && '" + MARL_TOOL + "' " + args + " <'" +
+                                    in + "' >'" + out + "' 2>'" + dir + "/.err'";
         const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir + "/out"), Slurp(dir + "/err")};
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir + "/.out"),
+                Slurp(dir + "/.err")};
     }
 
     std::string dir;
@@ -72,10 +77,10 @@ TEST_F(MarlTool, GetPrintsValuesAndContainers) {
     const std::string path = File("nested.marl", kNested);
     const Outcome value = Marl("get '" + path + "' server/users/user");
     EXPECT_EQ(value.status, 0);
-    EXPECT_EQ(value.out, "ada");
-    EXPECT_EQ(Marl("get '" + path + "' server/debug").out, "");
+    EXPECT_EQ(value.out, "ada\n");
+    EXPECT_EQ(Marl("get '" + path + "' server/debug").out, "\n");
     EXPECT_EQ(Marl("get '" + path + "' server/users").out, "<users>\n  <user=\"ada\">\n</>\n");
-    for (const char* missing : {"server/nope", "server/host/deeper", "", "server//host"}) {
+    for (const char* missing : {"server/nope", "server/host/deeper", "server[2]"}) {
         const Outcome run = Marl("get '" + path + "' '" + missing + "'");
         EXPECT_EQ(run.status, 1) << missing;
         EXPECT_EQ(run.err, "marl: no tag '" + std::string(missing) + "' in " + path + "\n");
@@ -104,6 +109,14 @@ TEST_F(MarlTool, CheckReportsEachProblemWithItsPlace) {
         {"<a/>\n<ab=\"\n", 1, "F:2:1: error: value too short: fewer than 3 bytes follow '='\n"},
         {"<" + std::string(70, 'n') + "/>\n", 0,
          "F:1:1: warning: name of 70 bytes is cut to its first 64 bytes\n"},
+        // Input too short for the reader is checked all the same.
+        {"<a>", 1, "F:1:1: error: tag cut off by the end of the input\n"},
+        {"<a/", 1, "F:1:1: error: tag cut off by the end of the input\n"},
+        {"\r\n<", 1, "F:2:1: error: tag cut off by the end of the input\n"},
+        {"a>", 0, ""},
+        // LF, CR LF and a lone CR each end one line.
+        {"<a>\r<b/>\r<c/x\r</>\r", 1, "F:3:1: error: '/' after a name is not followed by '>'\n"},
+        {"\r\n\n\r\r\n  <c/x>\n", 1, "F:5:3: error: '/' after a name is not followed by '>'\n"},
     };
     for (const Case& c : cases) {
         const std::string path = File("check.marl", c.text);
@@ -135,12 +148,136 @@ TEST_F(MarlTool, UnreadableFilesAndWrongCommandLines) {
     for (const char* args : {"", "frobnicate", "get only-one", "print a b"}) {
         const Outcome run = Marl(args);
         EXPECT_EQ(run.status, 2) << args;
-        EXPECT_NE(run.err.find("usage: marl"), std::string::npos) << args;
+        EXPECT_NE(run.err.find("marl"), std::string::npos) << args;
     }
-    const Outcome help = Marl("--help");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("usage: marl"), std::string::npos);
-    EXPECT_EQ(Marl("--version").out, std::string("marl ") + MARLLIB_VERSION_STRING + "\n");
+}
+
+// Every option and every exit status, one row each. Expected text that ends in "..." need
+// only begin with what comes before it.
+TEST_F(MarlTool, OptionsAndExitStatuses) {
+    File("n.marl", kNested);
+    File("-x", "<x/>\n");
+    File("g.marl", "<users>\n  <user=\"ada\">\n  <user=\"grace\">\n  <a\x80" "2b=\"slash\">\n"
+                   "  <x[1]=\"bracket\">\n  <back\\slash/>\n</>\n");
+    File("w.marl", "<a>\n</>\n</>\n</>\n</>\n");  // three stray closes: warnings only
+    std::string hundredAndOne, hundred;
+    for (int line = 1; line <= 101; ++line) {
+        hundredAndOne += "</>\n";
+        if (line <= 100) {
+            hundred += "h.marl:" + std::to_string(line) + ":1: warning: '</>' closes no open container\n";
+        }
+    }
+    File("h.marl", hundredAndOne);
+    const std::string stray = ": warning: '</>' closes no open container\n";
+    const std::string wrong = "Try 'marl --help'.\n";
+    struct Case {
+        std::string args;
+        int status;
+        std::string out;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"--help", 0, "usage: marl [--help | --version] COMMAND...", ""},
+        {"-h", 0, "usage: marl [--help | --version] COMMAND...", ""},
+        {"--version", 0, std::string("marl ") + MARLLIB_VERSION_STRING + "\n", ""},
+        {"", 2, "", "usage: marl..."},
+        {"frobnicate", 2, "", "marl: unknown command 'frobnicate'\n" + wrong},
+        {"--bogus", 2, "", "marl: unknown option '--bogus'\n" + wrong},
+        {"print --bogus=1 n.marl", 2, "", "marl: unknown option '--bogus'\n" + wrong},
+        {"check -q", 2, "", "marl: unknown option '-q'\n" + wrong},
+        {"print -o", 2, "", "marl: option '-o' needs an argument\n" + wrong},
+        {"check n.marl --max-messages", 2, "", "marl: option '--max-messages' needs an argument\n" + wrong},
+        {"check --strict=yes n.marl", 2, "", "marl: option '--strict' takes no argument\n" + wrong},
+        {"check --max-messages=-1 n.marl", 2, "",
+         "marl: --max-messages takes a count from 0, not '-1'\nTry 'marl check --help'.\n"},
+        {"print n.marl n.marl", 2, "", "marl: print takes one INPUT, not 2\nTry 'marl print --help'.\n"},
+        {"get n.marl", 2, "", "marl: get needs a FILE and at least one PATH\nTry 'marl get --help'.\n"},
+        {"print --help", 0, "usage: marl print...", ""},
+        {"check -h", 0, "usage: marl check...", ""},
+        {"get --help n.marl", 0, "usage: marl get...", ""},
+        {"print -- -x", 0, "<x/>\n", ""},
+        {"print --output=- n.marl", 0, "<server>...", ""},
+        {"get g.marl /users/user 'users/user[2]' users/nope 'users/user[3]' 'users/x\\[1]'", 1,
+         "ada\ngrace\nbracket\n",
+         "marl: no tag 'users/nope' in g.marl\nmarl: no tag 'users/user[3]' in g.marl\n"},
+        {"get -r g.marl 'users/a\\/b' users/user", 0, "slashada", ""},
+        {"get g.marl --raw 'users/back\\\\slash'", 0, "", ""},
+        {"get g.marl 'users//user'", 2, "", "marl: malformed path 'users//user'\nTry 'marl get --help'.\n"},
+        {"get nowhere.marl a", 2, "", "marl: cannot read nowhere.marl: No such file or directory\n"},
+        {"check w.marl", 0, "w.marl:3:1" + stray + "w.marl:4:1" + stray + "w.marl:5:1" + stray, ""},
+        {"check --strict w.marl n.marl", 1, "w.marl:3:1...", ""},
+        {"check --max-messages 1 w.marl", 0, "w.marl:3:1" + stray + "... and 2 more\n", ""},
+        {"check --max-messages 0 h.marl", 0, hundred + "h.marl:101:1" + stray, ""},
+        {"check h.marl", 0, hundred + "... and 1 more\n", ""},
+    };
+    const auto matches = [](const std::string& expected, const std::string& got) {
+        const size_t size = expected.size();
+        if (size >= 3 && expected.compare(size - 3, 3, "...") == 0) {
+            return got.compare(0, size - 3, expected, 0, size - 3) == 0;
+        }
+        return got == expected;
+    };
+    for (const Case& c : cases) {
+        const Outcome run = Marl(c.args);
+        EXPECT_EQ(run.status, c.status) << c.args;
+        EXPECT_TRUE(matches(c.out, run.out)) << c.args << "\n" << run.out;
+        EXPECT_TRUE(matches(c.err, run.err)) << c.args << "\n" << run.err;
+    }
+}
+
+// Output that cannot be written, and input that cannot be read, fail with their reasons.
+TEST_F(MarlTool, FailuresSayWhy) {
+    File("n.marl", kNested);
+    std::filesystem::create_directory(dir + "/sub");
+    // Sparse, so it takes no room: one byte more than a document can hold.
+    File("big.marl", "");
+    std::filesystem::resize_file(dir + "/big.marl", 2147483648u);
+    const std::string full = "marl: cannot write to standard output: No space left on device\n";
+    struct Case {
+        std::string args;
+        std::string to;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"print n.marl", "/dev/full", full},
+        {"get n.marl server/host server/users", "/dev/full", full},
+        {"check -", "/dev/full", full},  // reads "</>\n" from standard input
+        {"--help", "/dev/full", full},
+        {"print -o /dev/full n.marl", "", "marl: cannot write to /dev/full: No space left on device\n"},
+        {"print -o sub n.marl", "", "marl: cannot write to sub: Is a directory\n"},
+        {"print -o none/x.marl n.marl", "", "marl: cannot write to none/x.marl: No such file or directory\n"},
+        {"check sub", "", "marl: cannot read sub: Is a directory\n"},
+        {"print big.marl", "",
+         "marl: cannot read big.marl: larger than the 2 GiB that a document can hold\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = Marl(c.args, "</>\n", c.to);
+        EXPECT_EQ(run.status, 2) << c.args;
+        EXPECT_EQ(run.err, c.err) << c.args;
+    }
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+}
+
+// print -o replaces its file only with text written in full, also when it is the input.
+TEST_F(MarlTool, PrintOutputReplacesTheFileWhole) {
+    namespace fs = std::filesystem;
+    const std::string path = File("in.marl", "  <a>\r\n<b=\"1\"></>");
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("in.marl", dir + "/link.marl");
+    const std::string printed = "<a>\n  <b=\"1\">\n</>\n";
+    EXPECT_EQ(Marl("print -o in.marl in.marl").status, 0);
+    EXPECT_EQ(Slurp(path), printed);
+    EXPECT_EQ(Marl("print --output link.marl", "<c/>\n").status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir + "/link.marl"));
+    EXPECT_EQ(Slurp(path), "<c/>\n");
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    // An input that cannot be read leaves the file, and no new file beside it.
+    EXPECT_EQ(Marl("print -o in.marl absent.marl").status, 2);
+    EXPECT_EQ(Slurp(path), "<c/>\n");
+    size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(dir)) files += entry.path().filename().string()[0] != '.';
+    EXPECT_EQ(files, 2u);  // in.marl and link.marl
 }
 
 }  // namespace
