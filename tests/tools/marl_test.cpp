@@ -160,15 +160,15 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
     File("g.marl", "<users>\n  <user=\"ada\">\n  <user=\"grace\">\n  <a\x80" "2b=\"slash\">\n"
                    "  <x[1]=\"bracket\">\n  <back\\slash/>\n</>\n");
     File("w.marl", "<a>\n</>\n</>\n</>\n</>\n");  // three stray closes: warnings only
+    const std::string stray = ": warning: '</>' closes no open container\n";
     std::string hundredAndOne, hundred;
     for (int line = 1; line <= 101; ++line) {
         hundredAndOne += "</>\n";
         if (line <= 100) {
-            hundred += "h.marl:" + std::to_string(line) + ":1: warning: '</>' closes no open container\n";
+            hundred += "h.marl:" + std::to_string(line) + ":1" + stray;
         }
     }
     File("h.marl", hundredAndOne);
-    const std::string stray = ": warning: '</>' closes no open container\n";
     const std::string wrong = "Try 'marl --help'.\n";
     struct Case {
         std::string args;
@@ -186,12 +186,15 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
         {"print --bogus=1 n.marl", 2, "", "marl: unknown option '--bogus'\n" + wrong},
         {"check -q", 2, "", "marl: unknown option '-q'\n" + wrong},
         {"print -o", 2, "", "marl: option '-o' needs an argument\n" + wrong},
-        {"check n.marl --max-messages", 2, "", "marl: option '--max-messages' needs an argument\n" + wrong},
+        {"check n.marl --max-messages", 2, "",
+         "marl: option '--max-messages' needs an argument\n" + wrong},
         {"check --strict=yes n.marl", 2, "", "marl: option '--strict' takes no argument\n" + wrong},
         {"check --max-messages=-1 n.marl", 2, "",
          "marl: --max-messages takes a count from 0, not '-1'\nTry 'marl check --help'.\n"},
-        {"print n.marl n.marl", 2, "", "marl: print takes one INPUT, not 2\nTry 'marl print --help'.\n"},
-        {"get n.marl", 2, "", "marl: get needs a FILE and at least one PATH\nTry 'marl get --help'.\n"},
+        {"print n.marl n.marl", 2, "",
+         "marl: print takes one INPUT, not 2\nTry 'marl print --help'.\n"},
+        {"get n.marl", 2, "",
+         "marl: get needs a FILE and at least one PATH\nTry 'marl get --help'.\n"},
         {"print --help", 0, "usage: marl print...", ""},
         {"check -h", 0, "usage: marl check...", ""},
         {"get --help n.marl", 0, "usage: marl get...", ""},
@@ -202,8 +205,10 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
          "marl: no tag 'users/nope' in g.marl\nmarl: no tag 'users/user[3]' in g.marl\n"},
         {"get -r g.marl 'users/a\\/b' users/user", 0, "slashada", ""},
         {"get g.marl --raw 'users/back\\\\slash'", 0, "", ""},
-        {"get g.marl 'users//user'", 2, "", "marl: malformed path 'users//user'\nTry 'marl get --help'.\n"},
-        {"get nowhere.marl a", 2, "", "marl: cannot read nowhere.marl: No such file or directory\n"},
+        {"get g.marl 'users//user'", 2, "",
+         "marl: malformed path 'users//user'\nTry 'marl get --help'.\n"},
+        {"get nowhere.marl a", 2, "",
+         "marl: cannot read nowhere.marl: No such file or directory\n"},
         {"check w.marl", 0, "w.marl:3:1" + stray + "w.marl:4:1" + stray + "w.marl:5:1" + stray, ""},
         {"check --strict w.marl n.marl", 1, "w.marl:3:1...", ""},
         {"check --max-messages 1 w.marl", 0, "w.marl:3:1" + stray + "... and 2 more\n", ""},
@@ -243,9 +248,11 @@ TEST_F(MarlTool, FailuresSayWhy) {
         {"get n.marl server/host server/users", "/dev/full", full},
         {"check -", "/dev/full", full},  // reads "</>\n" from standard input
         {"--help", "/dev/full", full},
-        {"print -o /dev/full n.marl", "", "marl: cannot write to /dev/full: No space left on device\n"},
+        {"print -o /dev/full n.marl", "",
+         "marl: cannot write to /dev/full: No space left on device\n"},
         {"print -o sub n.marl", "", "marl: cannot write to sub: Is a directory\n"},
-        {"print -o none/x.marl n.marl", "", "marl: cannot write to none/x.marl: No such file or directory\n"},
+        {"print -o none/x.marl n.marl", "",
+         "marl: cannot write to none/x.marl: No such file or directory\n"},
         {"check sub", "", "marl: cannot read sub: Is a directory\n"},
         {"print big.marl", "",
          "marl: cannot read big.marl: larger than the 2 GiB that a document can hold\n"},
@@ -276,7 +283,9 @@ TEST_F(MarlTool, PrintOutputReplacesTheFileWhole) {
     EXPECT_EQ(Marl("print -o in.marl absent.marl").status, 2);
     EXPECT_EQ(Slurp(path), "<c/>\n");
     size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(dir)) files += entry.path().filename().string()[0] != '.';
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        files += entry.path().filename().string()[0] != '.';
+    }
     EXPECT_EQ(files, 2u);  // in.marl and link.marl
 }
 

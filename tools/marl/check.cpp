@@ -112,9 +112,9 @@ public:
     // reported as it is where the reader does look.
     void ShortInput(int32_t length) {
         if (length <= 0) return;
-        const void* const open = std::memchr(text, '<', static_cast<size_t>(length));
-        if (open == nullptr) return;
-        Report(static_cast<int32_t>(static_cast<const char*>(open) - text), Severity::Error,
+        const void* const tagStart = std::memchr(text, '<', static_cast<size_t>(length));
+        if (tagStart == nullptr) return;
+        Report(static_cast<int32_t>(static_cast<const char*>(tagStart) - text), Severity::Error,
                Describe(Problem::TagCutOff));
     }
 

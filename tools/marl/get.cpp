@@ -58,11 +58,14 @@ int32_t Nth(const MarlClass::Document& document, int32_t collection, const marl:
 
 // The tag that path leads to from the root, or -1.
 int32_t Find(const MarlClass::Document& document, const Path& path) {
-    int32_t collection = MarlClass::Document::kRoot;
     int32_t tag = -1;
     for (const marl::path_step& step : path) {
-        if (tag >= 0 && (collection = document.GetCollection(tag)) < 0) return -1;  // a leaf
-        if ((tag = Nth(document, collection, step)) < 0) return -1;
+        // The first step looks in the root, each later one in the container found before it.
+        const bool first = tag < 0;
+        const int32_t collection = first ? MarlClass::Document::kRoot : document.GetCollection(tag);
+        if (!first && collection < 0) return -1;  // a leaf has nothing below it
+        tag = Nth(document, collection, step);
+        if (tag < 0) return -1;
     }
     return tag;
 }
