@@ -8,6 +8,11 @@
 #include <limits>
 #include <system_error>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace MarlTool {
 
 namespace {
@@ -15,22 +20,13 @@ namespace {
 constexpr uintmax_t kLargestDocument = std::numeric_limits<int32_t>::max();
 const char kTooLarge[] = "larger than the 2 GiB that a document can hold";
 
+// Standard input through the library's own reader, as bytes: on Windows it would otherwise
+// turn CR LF into LF and stop at a Ctrl-Z.
 bool ReadStandardInput(MarlLib::FileBytes& bytes) {
-    std::string text;
-    char chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) {
-        if (text.size() + got > kLargestDocument) {
-            errno = EFBIG;
-            return false;
-        }
-        text.append(chunk, got);
-    }
-    if (std::ferror(stdin)) return false;
-    bytes.size = static_cast<int32_t>(text.size());
-    bytes.data.reset(new char[text.size() + 1]);
-    std::memcpy(bytes.data.get(), text.data(), text.size());
-    return true;
+#ifdef _WIN32
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    return MarlLib::ReadStream(stdin, bytes);
 }
 
 // Why FILE could not be read, given the errno its reader left. The reader says only that it
