@@ -15,8 +15,7 @@ namespace MarlLib {
 std::unique_ptr<MarlClass::Document> LoadText(const char* text, int32_t length) {
     auto document = std::make_unique<MarlClass::Document>();
     MarlClass::Handler builder(document.get());
-    const std::unique_ptr<MarlParser::Parser> parser(
-        MarlParser::Parser::Create(&builder, text, length));
+    const auto parser = MarlParser::Parser::Create(&builder, text, length);
     if (parser) {
         while (parser->Parse()) {
         }

@@ -11,19 +11,18 @@ namespace MarlParser {
 
 namespace {
 
-constexpr char kQuote = EntityHandler::kQuote;
+using MarlFormat::kEscape;
+using MarlFormat::kQuote;
 
-// What each byte means to the name scan: nothing, the end of the name ('>', '/', '='), or
+// What each byte means to the name scan: nothing, the end of the name ('=', '/', '>'), or
 // an escape that the entity handler will have to decode.
 enum NameByte : unsigned char { kPlain, kEnd, kEscapeByte };
 
 struct NameBytes {
     NameByte kind[256];
     constexpr NameBytes() : kind() {
-        kind[static_cast<unsigned char>('>')] = kEnd;
-        kind[static_cast<unsigned char>('/')] = kEnd;
-        kind[static_cast<unsigned char>('=')] = kEnd;
-        kind[0x80] = kEscapeByte;
+        for (const char end : MarlFormat::kNameEnds) kind[static_cast<unsigned char>(end)] = kEnd;
+        kind[static_cast<unsigned char>(kEscape)] = kEscapeByte;
     }
     NameByte operator[](char c) const { return kind[static_cast<unsigned char>(c)]; }
 };
@@ -61,15 +60,17 @@ const char* FindOpen(const char* from, const char* to) {
     return static_cast<const char*>(std::memchr(from, '<', static_cast<size_t>(to - from)));
 }
 
-// The first byte in [at, end) that ends a name ('>', '/' or '='), or end. Sets escapes when
+// The first byte in [at, end) that ends a name ('=', '/' or '>'), or end. Sets escapes when
 // an escape byte comes before it. Names are short, so whole 16-byte groups are tested at
 // once where the processor can.
 const char* ScanName(const char* at, const char* end, bool& escapes) {
 #if defined(MARLLIB_SCAN_SSE2)
     for (; end - at >= 16; at += 16) {
         const __m128i bytes = Load16(at);
-        const int ends = Matches(bytes, '>') | Matches(bytes, '/') | Matches(bytes, '=');
-        const int escapeBytes = Matches(bytes, EntityHandler::kEscape);
+        const int ends = Matches(bytes, MarlFormat::kNameEnds[0]) |
+                         Matches(bytes, MarlFormat::kNameEnds[1]) |
+                         Matches(bytes, MarlFormat::kNameEnds[2]);
+        const int escapeBytes = Matches(bytes, kEscape);
         // Escapes are rare: their mask is looked at only when it is not empty.
         if (ends != 0) {
             const int first = __builtin_ctz(static_cast<unsigned>(ends));
@@ -89,19 +90,16 @@ const char* ScanName(const char* at, const char* end, bool& escapes) {
 
 }  // namespace
 
-Parser* Parser::Create(Handler* handler, const char* data, int32_t length) {
-    if (handler == nullptr || data == nullptr || length < 4) return nullptr;
-    return new Parser(handler, data, length);
+std::unique_ptr<Parser> Parser::Create(Handler* handler, const char* data, int32_t length) {
+    if (handler == nullptr || data == nullptr || length < MarlFormat::kShortestTagText) {
+        return nullptr;
+    }
+    return std::make_unique<Parser>(handler, data, length);
 }
-
-Parser::Parser(Handler* handler, const char* data, int32_t length)
-    : handler(new EntityHandler(handler)), data(data), length(length) {}
-
-Parser::~Parser() { delete handler; }
 
 bool Parser::RaiseInvalid(Problem why, bool more) {
     problem = why;
-    handler->Invalid();
+    handler.Invalid();
     return more;
 }
 
@@ -118,9 +116,9 @@ bool Parser::Parse() {
     constructStart = static_cast<int32_t>(open - data);
     position = constructStart + 1;
 
-    // Every tag needs at least three bytes after its '<'; this also makes the two reads
-    // below safe without further tests.
-    if (length - position < 3) {
+    // No tag takes fewer bytes from its '<' on; this also makes the two reads below safe
+    // without further tests.
+    if (length - constructStart < MarlFormat::kShortestTagText) {
         position = length;
         return RaiseInvalid(Problem::TagCutOff, false);
     }
@@ -129,7 +127,7 @@ bool Parser::Parse() {
     if (data[start] != '/') return ReadName(start);
     if (data[position] == '>') {
         ++position;
-        handler->End();
+        handler.End();
         return More();
     }
     return RaiseInvalid(Problem::BadClose, true);
@@ -138,7 +136,7 @@ bool Parser::Parse() {
 bool Parser::ReadName(int32_t start) {
     // The first name byte is taken whatever it is; the name runs to the first '>', '/' or '='.
     const char* const end = data + length;
-    bool escapes = data[start] == EntityHandler::kEscape;
+    bool escapes = data[start] == kEscape;
     const char* const at = ScanName(data + position, end, escapes);
     position = static_cast<int32_t>(at - data);
     nameStart = start;
@@ -153,13 +151,13 @@ bool Parser::ReadName(int32_t start) {
     switch (data[position]) {
         case '>':
             ++position;
-            handler->Tree(name, nameLength, nameEscapes);
+            handler.Tree(name, nameLength, nameEscapes);
             return More();
         case '/':
             ++position;
             if (More() && data[position] == '>') {
                 // The position stays on the '>', which the next step skips as text.
-                handler->Leaf(name, nameLength, nullptr, 0, {nameEscapes, false});
+                handler.Leaf(name, nameLength, nullptr, 0, {nameEscapes, false});
                 return true;
             }
             return RaiseInvalid(Problem::BadLeafEnd, More());
@@ -194,7 +192,7 @@ bool Parser::ReadValue(int32_t start, int32_t equals) {
     }
     if (data[position] != '>') return RaiseInvalid(Problem::BadQuote, false);
     ++position;
-    handler->Leaf(data + start, nameLength, data + value, position - value - 2,
+    handler.Leaf(data + start, nameLength, data + value, position - value - 2,
                   {nameEscapes, doubled});
     return More();
 }

@@ -5,6 +5,7 @@
 #define MARLLIB_MARLPARSER_H
 
 #include <cstdint>
+#include <memory>
 
 #include "marlparser_entity.h"
 
@@ -25,12 +26,14 @@ enum class Problem {
 class Parser {
 public:
     // A parser over length bytes at data, or null when handler or data is null or length is
-    // below 4 (such input holds no tag). Neither the handler nor the bytes are owned; both
-    // must outlive the parser, and the bytes stay unchanged while it is used.
-    static Parser* Create(Handler* handler, const char* data, int32_t length);
+    // below MarlFormat::kShortestTagText (such input holds no tag). Neither the handler nor
+    // the bytes are owned; both must outlive the parser, and the bytes stay unchanged while it
+    // is used.
+    static std::unique_ptr<Parser> Create(Handler* handler, const char* data, int32_t length);
 
-    Parser(Handler* handler, const char* data, int32_t length);
-    ~Parser();
+    // Makes none of Create's checks: handler is not null, and data holds length bytes.
+    Parser(Handler* handler, const char* data, int32_t length)
+        : handler(handler), data(data), length(length) {}
     Parser(const Parser&) = delete;
     Parser& operator=(const Parser&) = delete;
 
@@ -51,7 +54,7 @@ private:
     bool ReadValue(int32_t start, int32_t nameEnd);
     bool More() const { return position < length; }
 
-    EntityHandler* handler;  // owned; forwards to the caller's handler
+    EntityHandler handler;  // decodes, and forwards to the caller's handler
     const char* data;
     int32_t length;
     int32_t position = 0;

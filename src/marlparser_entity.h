@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "marl_format.h"
+
 namespace MarlParser {
 
 // Receives one event per tag, in text order. Names and values are counted bytes that are
@@ -29,14 +31,14 @@ public:
 };
 
 // Decodes what the parser slices out of the text and forwards every event to its target:
-// names lose their escapes and are cut to 64 bytes, values lose their doubled quote bytes.
-// The target always sees a non-null value pointer, also for a leaf without value. The
-// target is not owned.
+// names lose their escapes and are cut to 64 bytes, values lose their doubled quote bytes
+// (the rules are MarlFormat's). The target always sees a non-null value pointer, also for a
+// leaf without value. The target is not owned.
 class EntityHandler final : public Handler {
 public:
-    static constexpr int32_t kNameMax = 64;
-    static constexpr char kEscape = static_cast<char>(0x80);
-    static constexpr char kQuote = '"';
+    // The format's name limit and escape byte, under the names the marl tool reads them by.
+    static constexpr int32_t kNameMax = MarlFormat::kNameMax;
+    static constexpr char kEscape = MarlFormat::kEscape;
 
     // What a reader of the raw bytes already knows about them, so that they need no second
     // look: whether the name holds an escape byte, whether the value holds a quote byte.
@@ -47,6 +49,8 @@ public:
 
     explicit EntityHandler(Handler* target) : target(target) {}
 
+    // The Handler events scan the bytes, then take the scanned path below; they are kept so
+    // that an EntityHandler stands wherever a Handler does (the parser calls the scanned forms).
     void Leaf(const char* name, int32_t nameLength, const char* value,
               int32_t valueLength) override;
     void Tree(const char* name, int32_t nameLength) override;
@@ -75,16 +79,6 @@ public:
     void End() override { target->End(); }
     void Invalid() override { target->Invalid(); }
 
-    // Decodes length raw name bytes into out (64 bytes) and returns the decoded length, 0..64.
-    // 0x80 followed by '1', '2', '3' stands for '=', '/', '>'; followed by any other byte x,
-    // for x (so 0x80 0x80 is one 0x80). A lone 0x80 at the very end stands for itself.
-    int32_t TranslateName(char* out, const char* in, int32_t length) const;
-
-    // Collapses each pair of quote bytes in length raw value bytes into one, writing to out
-    // (room for length bytes), and returns the collapsed length. A lone quote byte at the very
-    // end is kept as it is.
-    static int32_t CollapseValue(char* out, const char* in, int32_t length);
-
 private:
     // What a leaf without value gets: a valid pointer to no bytes.
     static constexpr char kNoValue[1] = {0};
@@ -93,8 +87,8 @@ private:
                      int32_t valueLength, Scanned scanned);
     void TreeDecoded(const char* name, int32_t nameLength);
     // Points name at the decoded form of the raw name: the raw bytes themselves when they
-    // hold no escape byte, otherwise buffer. Returns the decoded length.
-    int32_t DecodeName(const char*& name, int32_t length, bool escapes, char* buffer) const;
+    // hold no escape byte, otherwise buffer (kNameMax bytes). Returns the decoded length.
+    static int32_t DecodeName(const char*& name, int32_t length, bool escapes, char* buffer);
 
     Handler* target;
 };

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "marl_format.h"
 #include "recording_handler.h"
 
 namespace {
@@ -26,7 +27,7 @@ struct NameCase {
     std::string decoded;
 };
 
-TEST(EntityHandler, TranslateNameDecodesEscapesAndCutsAt64Bytes) {
+TEST(EntityHandler, DecodeNameDecodesEscapesAndCutsAt64Bytes) {
     const std::string n63(63, 'n');
     const std::string n64(64, 'n');
     const std::vector<NameCase> cases = {
@@ -57,13 +58,11 @@ TEST(EntityHandler, TranslateNameDecodesEscapesAndCutsAt64Bytes) {
     };
     for (const NameCase& c : cases) {
         SCOPED_TRACE(c.label);
-        RecordingHandler sink;
-        const MarlParser::EntityHandler entity(&sink);
         const std::string memory = c.raw + c.stored;
         char out[80];
         std::memset(out, '#', sizeof out);
         const int32_t length =
-            entity.TranslateName(out, memory.data(), static_cast<int32_t>(c.raw.size()));
+            MarlFormat::DecodeName(out, memory.data(), static_cast<int32_t>(c.raw.size()));
         ASSERT_GE(length, 0);
         ASSERT_LE(length, 64);
         EXPECT_EQ(Show(out, length), Show(c.decoded));

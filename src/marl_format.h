@@ -1,0 +1,130 @@
+// MarlFormat: the facts of the Marl text format that the reader, the printer and the marl
+// tool share, each stated once: the special bytes, the name limit, the shortest text that can
+// hold a tag, and how names and values are escaped in the text and decoded from it.
+#ifndef MARLLIB_MARL_FORMAT_H
+#define MARLLIB_MARL_FORMAT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "marllib.h"
+
+namespace MarlFormat {
+
+// Inside a name, the escape byte and the byte after it stand for one byte (see Unescape).
+constexpr char kEscape = static_cast<char>(0x80);
+// Opens and closes a value; doubled inside a value, it stands for one quote byte.
+constexpr char kQuote = '"';
+// A decoded name holds at most this many bytes; a longer one is cut.
+constexpr int32_t kNameMax = MARLLIB_NAME_MAX;
+// Every tag is a '<' followed by at least three bytes ("<a/>", "</>" and a line end, ...), so
+// shorter text holds no tag and is not read at all.
+constexpr int32_t kShortestTagText = 4;
+
+// The bytes that end a name ('=', '/', '>'), in the order of the digits that stand for them
+// after an escape byte ('1', '2', '3').
+constexpr char kNameEnds[3] = {'=', '/', '>'};
+constexpr char kFirstEscapeDigit = '1';
+
+constexpr bool EndsName(char c) {
+    return c == kNameEnds[0] || c == kNameEnds[1] || c == kNameEnds[2];
+}
+
+// What an escape byte followed by x stands for: '=', '/', '>' for '1', '2', '3', and x itself
+// for any other byte (so an escaped escape byte is one escape byte).
+constexpr char Unescape(char x) {
+    const int digit = x - kFirstEscapeDigit;
+    return digit >= 0 && digit < 3 ? kNameEnds[digit] : x;
+}
+
+// The second byte of the escape pair that a name byte is written as, or 0 for a byte that is
+// written as it is: the bytes that end a name and the escape byte itself.
+constexpr char EscapeFor(char c) {
+    for (int digit = 0; digit < 3; ++digit) {
+        if (c == kNameEnds[digit]) return static_cast<char>(kFirstEscapeDigit + digit);
+    }
+    return c == kEscape ? kEscape : 0;
+}
+
+// ---- Decoding, as the reader does ----
+
+// Decodes length raw name bytes into out (room for kNameMax bytes) and returns the decoded
+// length, 0..kNameMax: the name is cut to its first kNameMax decoded bytes. A lone escape
+// byte at the very end stands for itself.
+inline int32_t DecodeName(char* out, const char* raw, int32_t length) {
+    int32_t i = 0;
+    int32_t o = 0;
+    while (i < length && o < kNameMax) {
+        if (raw[i] != kEscape) {
+            out[o++] = raw[i++];
+        } else if (i + 1 < length) {
+            out[o++] = Unescape(raw[i + 1]);
+            i += 2;
+        } else {
+            out[o++] = kEscape;
+            break;
+        }
+    }
+    return o;
+}
+
+// The number of bytes that length raw name bytes decode to before the cut: more than
+// kNameMax means that the reader cuts the name.
+inline int32_t DecodedNameLength(const char* raw, int32_t length) {
+    int32_t decoded = 0;
+    for (int32_t i = 0; i < length; ++i, ++decoded) {
+        if (raw[i] == kEscape && i + 1 < length) ++i;
+    }
+    return decoded;
+}
+
+// Collapses each pair of quote bytes in length raw value bytes into one, writing to out (room
+// for length bytes), and returns the collapsed length. A lone quote byte at the very end is
+// kept as it is.
+inline int32_t DecodeValue(char* out, const char* raw, int32_t length) {
+    int32_t o = 0;
+    for (int32_t i = 0; i < length; ++i) {
+        if (raw[i] == kQuote && i + 1 < length) ++i;  // the first of a pair stands for nothing
+        out[o++] = raw[i];
+    }
+    return o;
+}
+
+// ---- Encoding, as the printer does ----
+// Both hand the text to put(const char* bytes, std::size_t count) in runs, so that plain
+// bytes, nearly all of them, are passed on a run at a time.
+
+// Writes length name bytes so that the reader decodes them back: every byte that would end
+// the name, and the escape byte, as an escape pair.
+template <typename Put>
+void EncodeName(const char* name, int32_t length, Put&& put) {
+    int32_t plain = 0;  // start of the run of bytes not yet written
+    for (int32_t i = 0; i < length; ++i) {
+        const char escaped = EscapeFor(name[i]);
+        if (escaped == 0) continue;
+        put(name + plain, static_cast<std::size_t>(i - plain));
+        const char pair[2] = {kEscape, escaped};
+        put(pair, std::size_t{2});
+        plain = i + 1;
+    }
+    put(name + plain, static_cast<std::size_t>(length - plain));
+}
+
+// Writes length value bytes, without the quotes around them, with every quote byte doubled.
+template <typename Put>
+void EncodeValue(const char* value, int32_t length, Put&& put) {
+    const char* run = value;
+    const char* const end = value + length;
+    while (const auto* quote = static_cast<const char*>(
+               std::memchr(run, kQuote, static_cast<std::size_t>(end - run)))) {
+        put(run, static_cast<std::size_t>(quote + 1 - run));  // up to and with the quote
+        put(&kQuote, std::size_t{1});
+        run = quote + 1;
+    }
+    put(run, static_cast<std::size_t>(end - run));
+}
+
+}  // namespace MarlFormat
+
+#endif  // MARLLIB_MARL_FORMAT_H
