@@ -448,7 +448,7 @@ public:
 
     bool Prepare(std::string& why) override {
         document_ = MarlLib::LoadText(marl_.data(), static_cast<int32_t>(marl_.size()));
-        if (document_ && document_->tagCount > 0) return true;
+        if (document_ && document_->TagCount() > 0) return true;
         why = "the document to print is empty";
         return false;
     }

@@ -36,23 +36,25 @@ bool SameCollection(const MarlClass::Collection& a, const MarlClass::Collection&
 // A loaded document numbers its tags and collections in text order, so two loads of the
 // same tree have equal tables, entry for entry.
 void CheckSame(const Document& a, const Document& b) {
-    FUZZ_CHECK(a.tagCount == b.tagCount);
-    FUZZ_CHECK(a.collectionCount == b.collectionCount);
-    FUZZ_CHECK(SameCollection(a.root, b.root));
-    for (int32_t i = 0; i < a.collectionCount; ++i) {
+    FUZZ_CHECK(a.TagCount() == b.TagCount());
+    FUZZ_CHECK(a.CollectionCount() == b.CollectionCount());
+    FUZZ_CHECK(
+        SameCollection(*a.CollectionAt(Document::kRoot), *b.CollectionAt(Document::kRoot)));
+    for (int32_t i = 0; i < a.CollectionCount(); ++i) {
         FUZZ_CHECK(SameCollection(*a.CollectionAt(i), *b.CollectionAt(i)));
     }
-    for (int32_t i = 0; i < a.tagCount; ++i) {
+    for (int32_t i = 0; i < a.TagCount(); ++i) {
         const MarlClass::Tag& x = *a.TagAt(i);
         const MarlClass::Tag& y = *b.TagAt(i);
-        FUZZ_CHECK(x.isLeaf == y.isLeaf);
-        FUZZ_CHECK(x.collection == y.collection);
-        FUZZ_CHECK(x.nameLength == y.nameLength);
-        FUZZ_CHECK(std::memcmp(x.name, y.name, static_cast<size_t>(x.nameLength)) == 0);
-        FUZZ_CHECK(x.valueLength == y.valueLength);
-        FUZZ_CHECK((x.value == nullptr) == (y.value == nullptr));
-        if (x.value != nullptr) {
-            FUZZ_CHECK(std::memcmp(x.value, y.value, static_cast<size_t>(x.valueLength)) == 0);
+        FUZZ_CHECK(x.IsLeaf() == y.IsLeaf());
+        FUZZ_CHECK(x.CollectionIndex() == y.CollectionIndex());
+        FUZZ_CHECK(x.NameLength() == y.NameLength());
+        FUZZ_CHECK(std::memcmp(x.Name(), y.Name(), static_cast<size_t>(x.NameLength())) == 0);
+        FUZZ_CHECK(x.ValueLength() == y.ValueLength());
+        FUZZ_CHECK((x.Value() == nullptr) == (y.Value() == nullptr));
+        if (x.Value() != nullptr) {
+            FUZZ_CHECK(
+                std::memcmp(x.Value(), y.Value(), static_cast<size_t>(x.ValueLength())) == 0);
         }
     }
 }

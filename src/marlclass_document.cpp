@@ -1,46 +1,23 @@
 #include "marlclass_document.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
 
 #include "ds.h"
+#include "marl_format.h"
 
 namespace MarlClass {
 
 Document::~Document() {
-    // Tags and collections live in the arena and go with it; only bytes that a tag took from
-    // the heap need freeing one by one, and a loaded document has none.
-    if (heapBytes) {
-        for (int32_t i = 0; i < tagCount; ++i) static_cast<Tag*>(tags[i])->~Tag();
-    }
+    // Tags and collections live in the arena and need no destructor call; values set later
+    // live in the heap blocks. Both go with their members.
     delete[] tags;
     delete[] collections;
-}
-
-Tag* Document::TagAt(int32_t tag) const {
-    if (tag < 0 || tag >= tagCount) return nullptr;
-    return static_cast<Tag*>(tags[tag]);
-}
-
-const Collection* Document::CollectionAt(int32_t collection) const {
-    if (collection == kRoot) return &root;
-    if (collection < 0 || collection >= collectionCount) return nullptr;
-    return static_cast<const Collection*>(collections[collection]);
-}
-
-Collection* Document::MutableCollectionAt(int32_t collection) {
-    return const_cast<Collection*>(CollectionAt(collection));
-}
-
-DS::Collection<Marl::Tag*, int32_t> Document::TagTable() {
-    return {&tagCount, &tagCapacity, &tags};
-}
-
-DS::Collection<Marl::Collection*, int32_t> Document::CollectionTable() {
-    return {&collectionCount, &collectionCapacity, &collections};
 }
 
 Collection* Document::NewCollection() {
@@ -48,8 +25,8 @@ Collection* Document::NewCollection() {
 }
 
 int32_t Document::CheckCollection(int32_t collection) const {
-    if (collection >= collectionCount) return -1;
-    if (collection < kRoot) return -2;
+    if (collection >= collectionCount) return CollectionFailure::kNotYet;
+    if (collection < kRoot) return CollectionFailure::kBelowRoot;
     return 0;
 }
 
@@ -62,7 +39,7 @@ int32_t Document::AddTag(int32_t collection, const char* name, int32_t length, b
     if (!Tag::ValidName(name, length)) {
         // A container refused for its name still leaves its new collection behind, unreferenced.
         collectionTable.appendReserved(NewCollection());
-        return -3;
+        return AddTagFailure::kBadName;
     }
 
     // Everything that can fail comes first and changes nothing that can be seen: room in the
@@ -80,7 +57,7 @@ int32_t Document::AddTag(int32_t collection, const char* name, int32_t length, b
 int32_t Document::AddLeaf(int32_t collection, const char* name, int32_t length,
                           const char* value, int32_t valueLength) {
     if (const int32_t failure = CheckCollection(collection)) return failure;
-    if (!Tag::ValidName(name, length)) return -3;
+    if (!Tag::ValidName(name, length)) return AddTagFailure::kBadName;
 
     // As for a container: room first, then the tag, then the links.
     Collection* const target = MutableCollectionAt(collection);
@@ -97,35 +74,31 @@ int32_t Document::Link(Collection* target, Tag* tag) noexcept {
 
 int32_t Document::GetCollection(int32_t tag) const {
     const Tag* const found = TagAt(tag);
-    if (found == nullptr) return -2;
-    if (found->isLeaf) return -3;
-    return found->collection;
+    if (found == nullptr) return GetCollectionFailure::kNoSuchTag;
+    if (found->IsLeaf()) return GetCollectionFailure::kLeaf;
+    return found->CollectionIndex();
 }
 
 bool Document::SetValue(int32_t tag, const char* value, int32_t length) {
-    Tag* const found = TagAt(tag);
-    if (found == nullptr || !found->SetValue(value, length)) return false;
-    heapBytes = heapBytes || found->OwnsHeapBytes();
-    return true;
+    Tag* const found = MutableTagAt(tag);
+    return found != nullptr && found->SetValue(heap, value, length);
 }
 
 int32_t Document::GetValue(int32_t tag, char* buffer, int32_t max) const {
     const Tag* const found = TagAt(tag);
-    if (found == nullptr) return -1;
-    if (!found->isLeaf) return -2;
+    if (found == nullptr) return GetValueFailure::kNoSuchTag;
+    if (!found->IsLeaf()) return GetValueFailure::kContainer;
     return found->GetValue(buffer, max);
 }
 
 bool Document::SetName(int32_t tag, const char* name, int32_t length) {
-    Tag* const found = TagAt(tag);
-    if (found == nullptr || !found->SetName(name, length)) return false;
-    heapBytes = heapBytes || found->OwnsHeapBytes();
-    return true;
+    Tag* const found = MutableTagAt(tag);
+    return found != nullptr && found->SetName(arena, name, length);
 }
 
 int32_t Document::GetName(int32_t tag, char* buffer) const {
     const Tag* const found = TagAt(tag);
-    if (found == nullptr) return -1;
+    if (found == nullptr) return GetNameFailure::kNoSuchTag;
     return found->GetName(buffer);
 }
 
@@ -150,12 +123,12 @@ int32_t Document::GetTagsByName(int32_t collection, const char* name, int32_t le
 }
 
 int32_t Document::GetTagByName(int32_t collection, const char* name, int32_t length) const {
-    if (CheckCollection(collection) != 0) return -1;
+    if (CheckCollection(collection) != 0) return GetTagByNameFailure::kNotFound;
     const Collection* const list = CollectionAt(collection);
     for (int32_t i = 0; i < list->count; ++i) {
         if (TagAt(list->items[i])->NameEquals(name, length)) return list->items[i];
     }
-    return -1;
+    return GetTagByNameFailure::kNotFound;
 }
 
 }  // namespace MarlClass
@@ -163,6 +136,8 @@ int32_t Document::GetTagByName(int32_t collection, const char* name, int32_t len
 // ---- Printing ----
 
 namespace MarlClass {
+
+namespace {
 
 // Collects printed bytes and hands them to the stream in large writes: a stdio call for every
 // piece of every line, each taking the stream's lock, would cost more than the printing.
@@ -198,10 +173,6 @@ private:
     char buffer[16 * 1024] = {};
 };
 
-namespace {
-
-constexpr char kNameEscape = static_cast<char>(0x80);
-
 // Two blanks per level, up to kIndentLevels levels; deeper lines get the same indentation as
 // that level. The reader skips blanks whatever their number, and the cap keeps the printed
 // text linear in the size of the document: a million nested containers would otherwise take
@@ -221,68 +192,42 @@ void Indent(TextOutput& out, int depth) {
     out.Put(kBlanks.bytes, 2 * static_cast<size_t>(std::min(depth, kIndentLevels)));
 }
 
-// The escape pair's second byte for a name byte that the reader would not take as itself,
-// or 0 for a byte that is written as it is.
-char NameEscapeFor(char c) {
-    switch (c) {
-        case '=': return '1';
-        case '/': return '2';
-        case '>': return '3';
-        case kNameEscape: return kNameEscape;
-        default: return 0;
-    }
-}
-
-void WriteName(TextOutput& out, const Tag& tag) {
-    const char* const name = tag.name;
-    const int32_t length = tag.nameLength;
-    int32_t plain = 0;  // start of the run of bytes not yet written
-    for (int32_t i = 0; i < length; ++i) {
-        const char escaped = NameEscapeFor(name[i]);
-        if (escaped == 0) continue;
-        out.Put(name + plain, static_cast<size_t>(i - plain));
-        const char pair[2] = {kNameEscape, escaped};
-        out.Put(pair, 2);
-        plain = i + 1;
-    }
-    out.Put(name + plain, static_cast<size_t>(length - plain));
-}
-
-// Writes the value with every quote byte doubled.
-void WriteValue(TextOutput& out, const char* value, int32_t length) {
-    const char* run = value;
-    const char* const end = value + length;
-    while (const auto* quote =
-               static_cast<const char*>(std::memchr(run, '"', static_cast<size_t>(end - run)))) {
-        out.Put(run, static_cast<size_t>(quote + 1 - run));  // up to and with the quote
-        out.Put('"');
-        run = quote + 1;
-    }
-    out.Put(run, static_cast<size_t>(end - run));
-}
+// What stands around a value: '=' and the opening quote, the closing quote and the tag's end.
+constexpr char kValueOpen[] = {'=', MarlFormat::kQuote};
+constexpr char kValueClose[] = {MarlFormat::kQuote, '>', '\n'};
 
 void WriteTag(TextOutput& out, const Tag& tag, int depth) {
+    const auto put = [&out](const char* bytes, size_t length) { out.Put(bytes, length); };
     Indent(out, depth);
     out.Put('<');
-    WriteName(out, tag);
-    if (!tag.isLeaf) {
+    MarlFormat::EncodeName(tag.Name(), tag.NameLength(), put);
+    if (!tag.IsLeaf()) {
         out.Put(">\n");
-    } else if (tag.value == nullptr) {
+    } else if (tag.Value() == nullptr) {
         out.Put("/>\n");
     } else {
-        out.Put("=\"");
-        WriteValue(out, tag.value, tag.valueLength);
-        out.Put("\">\n");
+        out.Put(kValueOpen, sizeof kValueOpen);
+        MarlFormat::EncodeValue(tag.Value(), tag.ValueLength(), put);
+        out.Put(kValueClose, sizeof kValueClose);
     }
 }
 
-// The frames of the walk: owned here, so that they are released however Print ends.
+// One level of the walk: a collection and the position of its next entry.
+struct StackNode {
+    const Collection* collection;
+    int32_t position;
+};
+
+// The frames of the walk: owned here, so that they are released however the walk ends.
 class FrameStack {
 public:
+    FrameStack() = default;
     ~FrameStack() {
         while (count > 0) delete View().pop();
         delete[] frames;
     }
+    FrameStack(const FrameStack&) = delete;
+    FrameStack& operator=(const FrameStack&) = delete;
     DS::Collection<StackNode*, int> View() { return {&count, &capacity, &frames}; }
 
 private:
@@ -291,24 +236,9 @@ private:
     StackNode** frames = nullptr;
 };
 
-}  // namespace
-
-void Document::Print(FILE* stream) const {
-    TextOutput out(stream);
-    PrintCollection(out, root, 0);
-}
-
-void Document::PrintTag(FILE* stream, int32_t index) const {
-    const Tag* const tag = TagAt(index);
-    if (tag == nullptr) return;
-    TextOutput out(stream);
-    WriteTag(out, *tag, 0);
-    if (tag->isLeaf) return;
-    PrintCollection(out, *CollectionAt(tag->collection), 1);
-    out.Put("</>\n");
-}
-
-void Document::PrintCollection(TextOutput& out, const Collection& collection, int depth) const {
+// Writes the entries of collection, and everything under them, depth levels deep.
+void PrintCollection(TextOutput& out, const Document& document, const Collection& collection,
+                     int depth) {
     // The walk keeps its frames on the heap, so any depth of nesting prints.
     FrameStack stack;
     auto frames = stack.View();
@@ -316,13 +246,14 @@ void Document::PrintCollection(TextOutput& out, const Collection& collection, in
     for (;;) {
         const Collection& walked = *frontier->collection;
         if (frontier->position < walked.count) {
-            const Tag& tag = *TagAt(walked.items[frontier->position]);
+            const Tag& tag = *document.TagAt(walked.items[frontier->position]);
             WriteTag(out, tag, depth + frames.size());
-            if (tag.isLeaf) {
+            if (tag.IsLeaf()) {
                 ++frontier->position;
                 continue;
             }
-            std::unique_ptr<StackNode> inner(new StackNode{CollectionAt(tag.collection), 0});
+            std::unique_ptr<StackNode> inner(
+                new StackNode{document.CollectionAt(tag.CollectionIndex()), 0});
             frames.reserve();
             frames.appendReserved(frontier.release());
             frontier = std::move(inner);
@@ -334,6 +265,23 @@ void Document::PrintCollection(TextOutput& out, const Collection& collection, in
         Indent(out, depth + frames.size());
         out.Put("</>\n");
     }
+}
+
+}  // namespace
+
+void Document::Print(FILE* stream) const {
+    TextOutput out(stream);
+    PrintCollection(out, *this, root, 0);
+}
+
+void Document::PrintTag(FILE* stream, int32_t index) const {
+    const Tag* const tag = TagAt(index);
+    if (tag == nullptr) return;
+    TextOutput out(stream);
+    WriteTag(out, *tag, 0);
+    if (tag->IsLeaf()) return;
+    PrintCollection(out, *this, *CollectionAt(tag->CollectionIndex()), 1);
+    out.Put("</>\n");
 }
 
 }  // namespace MarlClass

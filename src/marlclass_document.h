@@ -10,24 +10,47 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "ds.h"
+#include "ds_arena.h"
+#include "ds_heap_blocks.h"
 #include "marlclass_collection.h"
 #include "marlclass_tag.h"
 #include "marllib.h"
 
 namespace MarlClass {
 
-class TextOutput;  // the printer's buffer in front of a stream
-
-// One level of the printer's walk: a collection and the position of its next entry.
-struct StackNode {
-    const Collection* collection;
-    int32_t position;
+// The failure codes of the document operations, named per operation where their meanings
+// differ. Hosts compare results with the numbers, which marllib.h documents for the
+// marllib_* function of each operation's name.
+struct CollectionFailure {                     // AddTag, AddLeaf and GetTags
+    static constexpr int32_t kNotYet = -1;     // the collection does not exist yet
+    static constexpr int32_t kBelowRoot = -2;  // an index below MARLLIB_ROOT
+};
+struct AddTagFailure : CollectionFailure {     // AddTag and AddLeaf
+    static constexpr int32_t kBadName = -3;    // a null name or a length outside 1..64
+};
+struct GetCollectionFailure {
+    static constexpr int32_t kNoSuchTag = -2;
+    static constexpr int32_t kLeaf = -3;  // a leaf has no collection
+};
+struct GetValueFailure {
+    static constexpr int32_t kNoSuchTag = -1;
+    static constexpr int32_t kContainer = -2;  // a container has no value
+};
+struct GetNameFailure {
+    static constexpr int32_t kNoSuchTag = -1;
+};
+struct GetTagByNameFailure {
+    static constexpr int32_t kNotFound = -1;  // also for an invalid or empty collection
 };
 
 class Document : public Marl::Document {
-    // Tags, collections, collections' index arrays and loaded values live here until the
-    // document goes; declared first so that it outlives everything that points into it.
+    // Tags, collections, collections' index arrays, loaded values and grown name fields live
+    // here until the document goes; declared first so that it outlives everything that points
+    // into it.
     DS::Arena arena;
+    // Values set after a tag was made, each freed when it is replaced (see Tag).
+    DS::HeapBlocks heap;
 
 public:
     static constexpr int32_t kRoot = MARLLIB_ROOT;
@@ -38,7 +61,7 @@ public:
     Document& operator=(const Document&) = delete;
 
     // Result codes and check order are those documented for the marllib_* functions of the
-    // same names in marllib.h.
+    // same names in marllib.h, and named above.
     int32_t AddTag(int32_t collection, const char* name, int32_t length, bool isLeaf);
     // AddTag for a leaf and SetValue in one step, as a reader adds what it reads: the tag,
     // its name and its value bytes take one piece of the document's arena, which is quick to
@@ -59,39 +82,58 @@ public:
     // spaces per level. Names and values are written in full and escaped the way the reader
     // decodes them, so the text loads back into the same tree. An empty document writes
     // nothing; the stream is neither flushed nor closed, and write errors are not reported.
+    // (The printer has a file of its own, marlclass_printer.cpp.)
     void Print(FILE* stream) const;
     // Writes one tag the same way, at no indentation: a leaf's line, or a container's opening
     // line, its contents one level deeper and its closing line. Nothing for a tag out of range.
     void PrintTag(FILE* stream, int32_t tag) const;
 
-    // The tag at index, or null when it is out of range.
-    Tag* TagAt(int32_t tag) const;
-    // The collection at index (the root for -1), or null when it is out of range.
-    const Collection* CollectionAt(int32_t collection) const;
-
-    Collection root{arena};                  // collection index -1
-    int32_t tagCount = 0;
-    Marl::Tag** tags = nullptr;               // tagCount tags, in creation order
-    int32_t collectionCount = 0;
-    Marl::Collection** collections = nullptr; // collectionCount collections, in creation order
+    // The tables, read-only: the number of tags and of collections (the root not counted), the
+    // tag at an index and the collection at an index (the root for kRoot), or null for an
+    // index out of range.
+    int32_t TagCount() const { return tagCount; }
+    int32_t CollectionCount() const { return collectionCount; }
+    const Tag* TagAt(int32_t tag) const {
+        return HasTag(tag) ? static_cast<const Tag*>(tags[tag]) : nullptr;
+    }
+    const Collection* CollectionAt(int32_t collection) const {
+        if (collection == kRoot) return &root;
+        return HasCollection(collection) ? static_cast<const Collection*>(collections[collection])
+                                         : nullptr;
+    }
 
 private:
-    int32_t tagCapacity = 0;         // the tags that tags has room for
-    int32_t collectionCapacity = 0;  // the collections that collections has room for
-    bool heapBytes = false;  // some tag may own name or value bytes on the heap
+    bool HasTag(int32_t tag) const { return tag >= 0 && tag < tagCount; }
+    bool HasCollection(int32_t collection) const {
+        return collection >= 0 && collection < collectionCount;
+    }
+    Tag* MutableTagAt(int32_t tag) { return HasTag(tag) ? static_cast<Tag*>(tags[tag]) : nullptr; }
+    Collection* MutableCollectionAt(int32_t collection) {
+        if (collection == kRoot) return &root;
+        return HasCollection(collection) ? static_cast<Collection*>(collections[collection])
+                                         : nullptr;
+    }
+    // The views through which the tables grow.
+    DS::Collection<Marl::Tag*, int32_t> TagTable() { return {&tagCount, &tagCapacity, &tags}; }
+    DS::Collection<Marl::Collection*, int32_t> CollectionTable() {
+        return {&collectionCount, &collectionCapacity, &collections};
+    }
 
-    // Writes the entries of collection, and everything under them, depth levels deep.
-    void PrintCollection(TextOutput& out, const Collection& collection, int depth) const;
-    Collection* MutableCollectionAt(int32_t collection);
-    DS::Collection<Marl::Tag*, int32_t> TagTable();
-    DS::Collection<Marl::Collection*, int32_t> CollectionTable();
     // Appends a new tag to target and to the tag table, both of which have room for it, and
     // returns its index.
     int32_t Link(Collection* target, Tag* tag) noexcept;
     // A new, empty collection in the arena, not yet in the collection table.
     Collection* NewCollection();
-    // -1 when the collection does not exist yet, -2 below -1, 0 when it is valid.
+    // 0 when the collection exists, otherwise the CollectionFailure code.
     int32_t CheckCollection(int32_t collection) const;
+
+    Collection root{arena};                    // collection index kRoot
+    int32_t tagCount = 0;
+    int32_t tagCapacity = 0;                   // the tags that tags has room for
+    Marl::Tag** tags = nullptr;                // tagCount tags, in creation order
+    int32_t collectionCount = 0;
+    int32_t collectionCapacity = 0;            // the collections that collections has room for
+    Marl::Collection** collections = nullptr;  // collectionCount collections, in creation order
 };
 
 }  // namespace MarlClass

@@ -6,12 +6,7 @@
 
 namespace MarlClass {
 
-Tag::~Tag() {
-    if (ownsValue) delete[] value;
-    if (ownsName) delete[] name;
-}
-
-bool Tag::SetValue(const char* bytes, int32_t length) {
+bool Tag::SetValue(DS::HeapBlocks& heap, const char* bytes, int32_t length) {
     if (!isLeaf) return false;
     if (bytes == nullptr) length = 0;
     // The new bytes are taken before the old ones are let go, so that a failed allocation
@@ -19,13 +14,13 @@ bool Tag::SetValue(const char* bytes, int32_t length) {
     char* fresh = nullptr;
     if (length > 0) {
         const auto size = static_cast<size_t>(length);
-        fresh = new char[size];
+        fresh = heap.Take(size);
         std::memcpy(fresh, bytes, size);
     }
-    if (ownsValue) delete[] value;
+    if (valueOnHeap) heap.Give(value);
     value = fresh;
     valueLength = length;
-    ownsValue = fresh != nullptr;
+    valueOnHeap = fresh != nullptr;
     return true;
 }
 
@@ -36,17 +31,16 @@ int32_t Tag::GetValue(char* buffer, int32_t max) const {
     return valueLength;
 }
 
-bool Tag::SetName(const char* bytes, int32_t length) {
+bool Tag::SetName(DS::Arena& arena, const char* bytes, int32_t length) {
     if (!ValidName(bytes, length)) return false;
     if (length > nameRoom) {
         // The new name covers every byte stored so far; a full field, zero past the name,
-        // leaves room for any later name.
-        char* const field = new char[kNameMax]();
+        // leaves room for any later name, so a tag takes at most one.
+        char* const field = arena.AllocateArray<char>(kNameMax);
         std::memcpy(field, bytes, static_cast<size_t>(length));
-        if (ownsName) delete[] name;
+        std::memset(field + length, 0, static_cast<size_t>(kNameMax - length));
         name = field;
         nameRoom = kNameMax;
-        ownsName = true;
     } else {
         std::memmove(name, bytes, static_cast<size_t>(length));
     }

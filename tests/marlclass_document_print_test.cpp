@@ -181,15 +181,17 @@ void ExpectSameTree(const Document& a, int32_t ca, const Document& b, int32_t cb
         const MarlClass::Tag& ta = *a.TagAt(la.items[i]);
         const MarlClass::Tag& tb = *b.TagAt(lb.items[i]);
         const std::string at = where + "/" + std::to_string(i);
-        ASSERT_EQ(std::string(ta.name, static_cast<size_t>(ta.nameLength)),
-                  std::string(tb.name, static_cast<size_t>(tb.nameLength))) << at;
-        ASSERT_EQ(ta.isLeaf, tb.isLeaf) << at;
-        if (ta.isLeaf) {
-            const std::string va = ta.value ? std::string(ta.value, static_cast<size_t>(ta.valueLength)) : "";
-            const std::string vb = tb.value ? std::string(tb.value, static_cast<size_t>(tb.valueLength)) : "";
-            ASSERT_EQ(va, vb) << at;
+        ASSERT_EQ(std::string(ta.Name(), static_cast<size_t>(ta.NameLength())),
+                  std::string(tb.Name(), static_cast<size_t>(tb.NameLength()))) << at;
+        ASSERT_EQ(ta.IsLeaf(), tb.IsLeaf()) << at;
+        if (ta.IsLeaf()) {
+            const auto value = [](const MarlClass::Tag& tag) {
+                return tag.Value() ? std::string(tag.Value(), static_cast<size_t>(tag.ValueLength()))
+                                   : std::string();
+            };
+            ASSERT_EQ(value(ta), value(tb)) << at;
         } else {
-            ExpectSameTree(a, ta.collection, b, tb.collection, at);
+            ExpectSameTree(a, ta.CollectionIndex(), b, tb.CollectionIndex(), at);
         }
     }
 }

@@ -35,8 +35,8 @@ TEST(Document, AddTagChecksCollectionBeforeName) {
     EXPECT_EQ(doc.AddTag(-1, nullptr, 1, true), -3);
     EXPECT_EQ(doc.AddTag(-1, "x", 0, true), -3);
     EXPECT_EQ(doc.AddTag(-1, std::string(65, 'x').c_str(), 65, true), -3);
-    EXPECT_EQ(doc.tagCount, 0);
-    EXPECT_EQ(doc.collectionCount, 0);
+    EXPECT_EQ(doc.TagCount(), 0);
+    EXPECT_EQ(doc.CollectionCount(), 0);
 }
 
 TEST(Document, ContainersGetConsecutiveCollections) {
@@ -55,15 +55,15 @@ TEST(Document, ContainersGetConsecutiveCollections) {
 TEST(Document, ContainerRefusedForItsNameLeavesAnUnreferencedCollection) {
     Document doc;
     EXPECT_EQ(doc.AddTag(-1, "", 0, false), -3);
-    EXPECT_EQ(doc.collectionCount, 1);
+    EXPECT_EQ(doc.CollectionCount(), 1);
     EXPECT_EQ(doc.AddTag(-1, std::string(65, 'x').c_str(), 65, false), -3);
-    EXPECT_EQ(doc.collectionCount, 2);
+    EXPECT_EQ(doc.CollectionCount(), 2);
     const int32_t c = Add(doc, -1, "c", false);
     EXPECT_EQ(doc.GetCollection(c), 2);
     // A leaf refused for its name changes nothing.
     EXPECT_EQ(doc.AddTag(-1, "", 0, true), -3);
-    EXPECT_EQ(doc.collectionCount, 3);
-    EXPECT_EQ(doc.tagCount, 1);
+    EXPECT_EQ(doc.CollectionCount(), 3);
+    EXPECT_EQ(doc.TagCount(), 1);
     // Tags can go into the unreferenced collection; they are counted but not under the root.
     const int32_t orphan = Add(doc, 0, "orphan", true);
     EXPECT_EQ(orphan, 1);
@@ -77,7 +77,7 @@ TEST(Document, GetCollectionResults) {
     Add(doc, -1, "c", false);
     EXPECT_EQ(doc.GetCollection(leaf), -3);
     EXPECT_EQ(doc.GetCollection(-1), -2);
-    EXPECT_EQ(doc.GetCollection(doc.tagCount), -2);
+    EXPECT_EQ(doc.GetCollection(doc.TagCount()), -2);
     EXPECT_EQ(doc.GetCollection(1000), -2);
 }
 
@@ -181,8 +181,8 @@ TEST(Document, LargeDocumentKeepsEveryIndex) {
         ASSERT_EQ(tag, i);
         if (i % 100 == 0) parent = doc.GetCollection(tag);
     }
-    EXPECT_EQ(doc.tagCount, 20000);
-    EXPECT_EQ(doc.collectionCount, 200);
+    EXPECT_EQ(doc.TagCount(), 20000);
+    EXPECT_EQ(doc.CollectionCount(), 200);
     EXPECT_EQ(Tags(doc, 0).size(), 100u);  // tags 1..99 and container 100
     EXPECT_EQ(doc.GetTagByName(199, "t19999", 6), 19999);
 }

@@ -23,11 +23,11 @@ std::string Dump(const MarlClass::Document& doc, int32_t collection = MARLLIB_RO
     for (int32_t index : tags) {
         const MarlClass::Tag* tag = doc.TagAt(index);
         if (!out.empty()) out += ' ';
-        out += Show(tag->name, tag->nameLength);
-        if (!tag->isLeaf) {
-            out += "[" + Dump(doc, tag->collection) + "]";
-        } else if (tag->valueLength > 0) {
-            out += "=\"" + Show(tag->value, tag->valueLength) + "\"";
+        out += Show(tag->Name(), tag->NameLength());
+        if (!tag->IsLeaf()) {
+            out += "[" + Dump(doc, tag->CollectionIndex()) + "]";
+        } else if (tag->ValueLength() > 0) {
+            out += "=\"" + Show(tag->Value(), tag->ValueLength()) + "\"";
         }
     }
     return out;
@@ -36,11 +36,11 @@ std::string Dump(const MarlClass::Document& doc, int32_t collection = MARLLIB_RO
 // Collections that no container refers to; each must also be empty.
 int32_t Unreferenced(const MarlClass::Document& doc) {
     std::set<int32_t> referenced;
-    for (int32_t i = 0; i < doc.tagCount; ++i) {
-        if (!doc.TagAt(i)->isLeaf) referenced.insert(doc.TagAt(i)->collection);
+    for (int32_t i = 0; i < doc.TagCount(); ++i) {
+        if (!doc.TagAt(i)->IsLeaf()) referenced.insert(doc.TagAt(i)->CollectionIndex());
     }
     int32_t count = 0;
-    for (int32_t c = 0; c < doc.collectionCount; ++c) {
+    for (int32_t c = 0; c < doc.CollectionCount(); ++c) {
         if (referenced.count(c) != 0) continue;
         ++count;
         EXPECT_EQ(doc.GetTags(c, nullptr, 0), 0) << "unreferenced collection " << c;
@@ -100,7 +100,7 @@ TEST(Builder, NestsContainersAndClimbsBackOnEnd) {
     EXPECT_EQ(tags[0], 2);  // x
     EXPECT_EQ(doc.GetCollection(0), 0);
     EXPECT_EQ(doc.GetCollection(1), 1);
-    EXPECT_EQ(doc.collectionCount, 2);
+    EXPECT_EQ(doc.CollectionCount(), 2);
 }
 
 TEST(Builder, LeafKeepsACopyOfExactlyItsValueBytes) {
@@ -112,10 +112,10 @@ TEST(Builder, LeafKeepsACopyOfExactlyItsValueBytes) {
     builder.Leaf("negative", 8, value, -1);
     value[0] = 'Z';  // the leaf holds its own copy
     EXPECT_EQ(Dump(doc), "v=\"on\\x00e\" empty negative");
-    EXPECT_EQ(doc.TagAt(1)->value, nullptr);
-    EXPECT_EQ(doc.TagAt(1)->valueLength, 0);
-    EXPECT_EQ(doc.TagAt(2)->value, nullptr);
-    EXPECT_EQ(doc.TagAt(2)->valueLength, 0);
+    EXPECT_EQ(doc.TagAt(1)->Value(), nullptr);
+    EXPECT_EQ(doc.TagAt(1)->ValueLength(), 0);
+    EXPECT_EQ(doc.TagAt(2)->Value(), nullptr);
+    EXPECT_EQ(doc.TagAt(2)->ValueLength(), 0);
 }
 
 TEST(Builder, SurplusEndIsIgnored) {
@@ -133,7 +133,7 @@ TEST(Builder, InvalidChangesNothing) {
     MarlClass::Handler builder(&doc);
     Send(builder, {T("a"), L("x"), I, L("y"), I, I, E, I, L("z")});
     EXPECT_EQ(Dump(doc), "a[x y] z");
-    EXPECT_EQ(doc.tagCount, 4);
+    EXPECT_EQ(doc.TagCount(), 4);
 }
 
 TEST(Builder, UnclosedContainersKeepWhatWasBuilt) {
@@ -150,7 +150,7 @@ TEST(Builder, SiblingsWithTheSameNameAreAllAdded) {
     MarlClass::Handler builder(&doc);
     Send(builder, {L("k", "1"), L("k", "2"), T("k"), E, T("k"), L("k"), E});
     EXPECT_EQ(Dump(doc), "k=\"1\" k=\"2\" k[] k[k]");
-    EXPECT_EQ(doc.tagCount, 5);
+    EXPECT_EQ(doc.TagCount(), 5);
 }
 
 struct FailureRow {

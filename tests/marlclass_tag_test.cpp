@@ -3,23 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 
 namespace {
 
 using MarlClass::Tag;
 
-// Tags live in an arena; their destructor frees what they took from the heap.
+// Tags live in an arena and own nothing: longer names come from the arena, values set later
+// from the heap blocks, and both go when these do.
 DS::Arena arena;
+DS::HeapBlocks heap;
 
-struct Destroy {
-    void operator()(Tag* tag) const { tag->~Tag(); }
-};
-
-std::unique_ptr<Tag, Destroy> Make(const std::string& name, bool leaf = true) {
-    return std::unique_ptr<Tag, Destroy>(
-        Tag::Create(arena, name.data(), static_cast<int32_t>(name.size()), leaf, 9));
+Tag* Make(const std::string& name, bool leaf = true) {
+    return Tag::Create(arena, name.data(), static_cast<int32_t>(name.size()), leaf, 9);
 }
 
 TEST(Tag, CreateRefusesNullAndNamesOutsideOneTo64Bytes) {
@@ -33,8 +29,8 @@ TEST(Tag, CreateRefusesNullAndNamesOutsideOneTo64Bytes) {
 }
 
 TEST(Tag, LeafGetsNoCollectionContainerKeepsItsOwn) {
-    EXPECT_EQ(Make("a", true)->collection, -1);
-    EXPECT_EQ(Make("a", false)->collection, 9);
+    EXPECT_EQ(Make("a", true)->CollectionIndex(), -1);
+    EXPECT_EQ(Make("a", false)->CollectionIndex(), 9);
 }
 
 TEST(Tag, NewNameFieldIsZeroedPastTheName) {
@@ -60,28 +56,29 @@ TEST(Tag, NameFieldReadsLikeSixtyFourBytesThroughRenames) {
         {"q", "q" + std::string(63, 'z')},
     };
     for (const Step& step : steps) {
-        ASSERT_TRUE(tag->SetName(step.name.data(), static_cast<int32_t>(step.name.size())));
+        const auto length = static_cast<int32_t>(step.name.size());
+        ASSERT_TRUE(tag->SetName(arena, step.name.data(), length));
         char field[64];
         std::memset(field, '?', sizeof field);
-        EXPECT_EQ(tag->GetName(field), static_cast<int32_t>(step.name.size()));
+        EXPECT_EQ(tag->GetName(field), length);
         EXPECT_EQ(std::string(field, step.field.size()), step.field) << step.name;
         for (size_t i = step.field.size(); i < 64; ++i) ASSERT_EQ(field[i], 0) << step.name;
-        EXPECT_TRUE(tag->NameEquals(step.name.data(), static_cast<int32_t>(step.name.size())));
+        EXPECT_TRUE(tag->NameEquals(step.name.data(), length));
     }
 }
 
 TEST(Tag, RenameKeepsTheOldTailAndRefusalKeepsTheOldName) {
     const auto tag = Make("abcdef");
-    ASSERT_TRUE(tag->SetName("xy", 2));
+    ASSERT_TRUE(tag->SetName(arena, "xy", 2));
     char buffer[64];
     EXPECT_EQ(tag->GetName(buffer), 2);
     EXPECT_EQ(std::string(buffer, 6), "xycdef");
-    EXPECT_FALSE(tag->SetName(nullptr, 2));
-    EXPECT_FALSE(tag->SetName("q", 0));
-    EXPECT_FALSE(tag->SetName(std::string(65, 'q').c_str(), 65));
+    EXPECT_FALSE(tag->SetName(arena, nullptr, 2));
+    EXPECT_FALSE(tag->SetName(arena, "q", 0));
+    EXPECT_FALSE(tag->SetName(arena, std::string(65, 'q').c_str(), 65));
     EXPECT_EQ(tag->GetName(buffer), 2);
     EXPECT_EQ(std::string(buffer, 2), "xy");
-    EXPECT_TRUE(tag->SetName(std::string(64, 'q').c_str(), 64));
+    EXPECT_TRUE(tag->SetName(arena, std::string(64, 'q').c_str(), 64));
     EXPECT_EQ(tag->GetName(nullptr), 64);
 }
 
@@ -100,10 +97,10 @@ TEST(Tag, ValueRules) {
     };
     for (const Case& c : cases) {
         const auto tag = Make("v");
-        ASSERT_TRUE(tag->SetValue("old", 3));
-        EXPECT_TRUE(tag->SetValue(c.bytes, c.length));
-        EXPECT_EQ(tag->valueLength, c.storedLength);
-        EXPECT_EQ(tag->value != nullptr, c.holdsBytes);
+        ASSERT_TRUE(tag->SetValue(heap, "old", 3));
+        EXPECT_TRUE(tag->SetValue(heap, c.bytes, c.length));
+        EXPECT_EQ(tag->ValueLength(), c.storedLength);
+        EXPECT_EQ(tag->Value() != nullptr, c.holdsBytes);
         char buffer[8] = "-------";
         EXPECT_EQ(tag->GetValue(buffer, 7), c.storedLength);
         if (!c.holdsBytes) {
@@ -114,7 +111,7 @@ TEST(Tag, ValueRules) {
 
 TEST(Tag, GetValueCopiesAtMostTheStoredBytes) {
     const auto tag = Make("v");
-    tag->SetValue("abc", 3);
+    tag->SetValue(heap, "abc", 3);
     char buffer[8] = "-------";
     EXPECT_EQ(tag->GetValue(buffer, 7), 3);
     EXPECT_EQ(std::string(buffer), "abc----");
@@ -125,8 +122,8 @@ TEST(Tag, GetValueCopiesAtMostTheStoredBytes) {
 
 TEST(Tag, ContainerTakesNoValue) {
     const auto tag = Make("c", false);
-    EXPECT_FALSE(tag->SetValue("x", 1));
-    EXPECT_EQ(tag->value, nullptr);
+    EXPECT_FALSE(tag->SetValue(heap, "x", 1));
+    EXPECT_EQ(tag->Value(), nullptr);
 }
 
 TEST(Tag, NameEqualsComparesEveryByte) {
