@@ -52,7 +52,9 @@
 #define MARLLIB_INVALID_HANDLE (-4)
 
 #ifdef __cplusplus
-/* The public faces of the library's own classes. Hosts never get pointers to them. */
+/* The public faces of the library's own classes. Hosts never get pointers to them.
+ * Marl (capital M) is the library's inside; the C++ layer for hosts is namespace marl
+ * (lower case) in marllib.hpp. */
 namespace Marl {
 class Document {};
 class Collection {};

@@ -24,6 +24,9 @@
 // Failures throw marl::error, a std::runtime_error whose what() says what went wrong and whose
 // code() tells which kind of failure it was. Allocation failure stays std::bad_alloc. Like the
 // library, this layer is for one thread at a time.
+//
+// Everything here is in namespace marl (lower case). The Marl namespace (capital M) of
+// marllib.h holds the library's own empty base types, which a host never uses.
 #ifndef MARLLIB_HPP
 #define MARLLIB_HPP
 
@@ -112,7 +115,7 @@ public:
 
     bool is_leaf(int32_t tag) const {
         const int32_t result = marllib_GetCollection(handle_, tag);
-        if (result == -3) return true;
+        if (result == get_collection_leaf) return true;
         if (result >= 0) return false;
         throw tag_error(result == MARLLIB_INVALID_HANDLE, tag);
     }
@@ -121,7 +124,7 @@ public:
     int32_t collection(int32_t tag) const {
         const int32_t result = marllib_GetCollection(handle_, tag);
         if (result >= 0) return result;
-        if (result == -3) {
+        if (result == get_collection_leaf) {
             throw error(errc::not_a_container, where(tag) + " is a leaf and has no collection");
         }
         throw tag_error(result == MARLLIB_INVALID_HANDLE, tag);
@@ -199,6 +202,10 @@ public:
     friend bool operator!=(const Document& a, const Document& b) noexcept { return !(a == b); }
 
 private:
+    // marllib_GetCollection's result for a leaf. The other failures this layer tells apart by
+    // sign and by MARLLIB_INVALID_HANDLE alone.
+    static constexpr int32_t get_collection_leaf = -3;
+
     static int32_t length_of(std::string_view bytes, const char* what) {
         if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
             throw error(errc::too_long, std::string("marllib: ") + what + " of " +
