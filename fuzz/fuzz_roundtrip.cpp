@@ -29,8 +29,9 @@ std::string Printed(const Document& document) {
 }
 
 bool SameCollection(const MarlClass::Collection& a, const MarlClass::Collection& b) {
-    return a.count == b.count &&
-           (a.count == 0 || std::memcmp(a.items, b.items, sizeof(int32_t) * static_cast<size_t>(a.count)) == 0);
+    return a.Count() == b.Count() &&
+           (a.Count() == 0 || std::memcmp(a.Items(), b.Items(),
+                                          sizeof(int32_t) * static_cast<size_t>(a.Count())) == 0);
 }
 
 // A loaded document numbers its tags and collections in text order, so two loads of the

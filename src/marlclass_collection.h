@@ -21,12 +21,16 @@ public:
     void Reserve() { View().reserve(); }
     void AppendReserved(int32_t tag) noexcept { View().appendReserved(tag); }
 
-    int32_t count = 0;
-    int32_t* items = nullptr;  // count tag indices, in the order the tags were added
+    // Count() tag indices at Items(), in the order the tags were added.
+    int32_t Count() const { return count; }
+    const int32_t* Items() const { return items; }
 
 private:
     DS::Collection<int32_t, int32_t> View() { return {&count, &capacity, &items, arena}; }
+
+    int32_t count = 0;
     int32_t capacity = 0;  // the indices that items has room for
+    int32_t* items = nullptr;
     DS::Arena* arena;
 };
 

@@ -98,18 +98,19 @@ int32_t Document::GetTags(int32_t collection, int32_t* out, int32_t max) const {
     if (const int32_t failure = CheckCollection(collection)) return failure;
     const Collection* const list = CollectionAt(collection);
     if (out != nullptr && max > 0) {
-        std::copy(list->items, list->items + std::min(max, list->count), out);
+        std::copy(list->Items(), list->Items() + std::min(max, list->Count()), out);
     }
-    return list->count;
+    return list->Count();
 }
 
 int32_t Document::GetTagsByName(int32_t collection, const char* name, int32_t length,
                                 int32_t* out, int32_t max) const {
     if (out == nullptr || max <= 0 || CheckCollection(collection) != 0) return 0;
     const Collection* const list = CollectionAt(collection);
+    const int32_t* const items = list->Items();
     int32_t written = 0;
-    for (int32_t i = 0; i < list->count && written < max; ++i) {
-        if (TagAt(list->items[i])->NameEquals(name, length)) out[written++] = list->items[i];
+    for (int32_t i = 0; i < list->Count() && written < max; ++i) {
+        if (TagAt(items[i])->NameEquals(name, length)) out[written++] = items[i];
     }
     return written;
 }
@@ -117,8 +118,9 @@ int32_t Document::GetTagsByName(int32_t collection, const char* name, int32_t le
 int32_t Document::GetTagByName(int32_t collection, const char* name, int32_t length) const {
     if (CheckCollection(collection) != 0) return GetTagByNameFailure::kNotFound;
     const Collection* const list = CollectionAt(collection);
-    for (int32_t i = 0; i < list->count; ++i) {
-        if (TagAt(list->items[i])->NameEquals(name, length)) return list->items[i];
+    const int32_t* const items = list->Items();
+    for (int32_t i = 0; i < list->Count(); ++i) {
+        if (TagAt(items[i])->NameEquals(name, length)) return items[i];
     }
     return GetTagByNameFailure::kNotFound;
 }

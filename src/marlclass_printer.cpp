@@ -121,8 +121,8 @@ void PrintCollection(TextOutput& out, const Document& document, const Collection
     std::unique_ptr<StackNode> frontier(new StackNode{&collection, 0});
     for (;;) {
         const Collection& walked = *frontier->collection;
-        if (frontier->position < walked.count) {
-            const Tag& tag = *document.TagAt(walked.items[frontier->position]);
+        if (frontier->position < walked.Count()) {
+            const Tag& tag = *document.TagAt(walked.Items()[frontier->position]);
             WriteTag(out, tag, depth + frames.size());
             if (tag.IsLeaf()) {
                 ++frontier->position;

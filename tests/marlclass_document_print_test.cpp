@@ -176,10 +176,10 @@ void ExpectSameTree(const Document& a, int32_t ca, const Document& b, int32_t cb
                     const std::string& where) {
     const MarlClass::Collection& la = *a.CollectionAt(ca);
     const MarlClass::Collection& lb = *b.CollectionAt(cb);
-    ASSERT_EQ(la.count, lb.count) << where;
-    for (int32_t i = 0; i < la.count; ++i) {
-        const MarlClass::Tag& ta = *a.TagAt(la.items[i]);
-        const MarlClass::Tag& tb = *b.TagAt(lb.items[i]);
+    ASSERT_EQ(la.Count(), lb.Count()) << where;
+    for (int32_t i = 0; i < la.Count(); ++i) {
+        const MarlClass::Tag& ta = *a.TagAt(la.Items()[i]);
+        const MarlClass::Tag& tb = *b.TagAt(lb.Items()[i]);
         const std::string at = where + "/" + std::to_string(i);
         ASSERT_EQ(std::string(ta.Name(), static_cast<size_t>(ta.NameLength())),
                   std::string(tb.Name(), static_cast<size_t>(tb.NameLength()))) << at;
