@@ -49,8 +49,7 @@ public:
 
     explicit EntityHandler(Handler* target) : target(target) {}
 
-    // The Handler events scan the bytes, then take the scanned path below; they are kept so
-    // that an EntityHandler stands wherever a Handler does (the parser calls the scanned forms).
+    // Kept so that an EntityHandler is a Handler: they scan the bytes, then go the scanned way.
     void Leaf(const char* name, int32_t nameLength, const char* value,
               int32_t valueLength) override;
     void Tree(const char* name, int32_t nameLength) override;
