@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "ds.h"
-#include "marl_format.h"
+#include "marllib_format.hpp"
 #include "marlclass_document.h"
 
 namespace MarlClass {
@@ -49,14 +49,9 @@ private:
     char buffer[16 * 1024] = {};
 };
 
-// Two blanks per level, up to kIndentLevels levels; deeper lines get the same indentation as
-// that level. The reader skips blanks whatever their number, and the cap keeps the printed
-// text linear in the size of the document: a million nested containers would otherwise take
-// a million lines of up to two million blanks each.
-constexpr int kIndentLevels = 64;
-
+// The blanks of the deepest indentation; shallower lines take a prefix.
 struct Blanks {
-    char bytes[2 * kIndentLevels];
+    char bytes[MarlFormat::IndentWidth(MarlFormat::kIndentLevels)];
     constexpr Blanks() : bytes() {
         // cppcheck-suppress useStlAlgorithm ; std::fill is not constexpr in C++17
         for (char& byte : bytes) byte = ' ';
@@ -65,7 +60,7 @@ struct Blanks {
 constexpr Blanks kBlanks{};
 
 void Indent(TextOutput& out, int depth) {
-    out.Put(kBlanks.bytes, 2 * static_cast<size_t>(std::min(depth, kIndentLevels)));
+    out.Put(kBlanks.bytes, MarlFormat::IndentWidth(static_cast<size_t>(depth)));
 }
 
 // What stands around a value: '=' and the opening quote, the closing quote and the tag's end.

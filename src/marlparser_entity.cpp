@@ -7,7 +7,7 @@ namespace MarlParser {
 
 int32_t EntityHandler::DecodeName(const char*& name, int32_t length, bool escapes,
                                   char* buffer) {
-    if (!escapes) return length < kNameMax ? length : kNameMax;
+    if (!escapes) return length < MarlFormat::kNameMax ? length : MarlFormat::kNameMax;
     const int32_t decoded = MarlFormat::DecodeName(buffer, name, length);
     name = buffer;
     return decoded;
@@ -30,7 +30,7 @@ void EntityHandler::Leaf(const char* name, int32_t nameLength, const char* value
 
 void EntityHandler::LeafDecoded(const char* name, int32_t nameLength, const char* value,
                                 int32_t valueLength, Scanned scanned) {
-    char buffer[kNameMax];
+    char buffer[MarlFormat::kNameMax];
     const int32_t decodedLength = DecodeName(name, nameLength, scanned.nameEscapes, buffer);
     if (value == nullptr || valueLength <= 0) {
         target->Leaf(name, decodedLength, kNoValue, 0);
@@ -51,7 +51,7 @@ void EntityHandler::Tree(const char* name, int32_t nameLength) {
 }
 
 void EntityHandler::TreeDecoded(const char* name, int32_t nameLength) {
-    char buffer[kNameMax];
+    char buffer[MarlFormat::kNameMax];
     const int32_t decodedLength = DecodeName(name, nameLength, true, buffer);
     target->Tree(name, decodedLength);
 }

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "marl_format.h"
+#include "marllib_format.hpp"
 
 namespace MarlParser {
 
@@ -36,10 +36,6 @@ public:
 // leaf without value. The target is not owned.
 class EntityHandler final : public Handler {
 public:
-    // The format's name limit and escape byte, under the names the marl tool reads them by.
-    static constexpr int32_t kNameMax = MarlFormat::kNameMax;
-    static constexpr char kEscape = MarlFormat::kEscape;
-
     // What a reader of the raw bytes already knows about them, so that they need no second
     // look: whether the name holds an escape byte, whether the value holds a quote byte.
     struct Scanned {
@@ -61,7 +57,7 @@ public:
             LeafDecoded(name, nameLength, value, valueLength, scanned);
             return;
         }
-        const int32_t cut = nameLength < kNameMax ? nameLength : kNameMax;
+        const int32_t cut = nameLength < MarlFormat::kNameMax ? nameLength : MarlFormat::kNameMax;
         if (value == nullptr || valueLength <= 0) {
             target->Leaf(name, cut, kNoValue, 0);
         } else {
@@ -73,7 +69,7 @@ public:
             TreeDecoded(name, nameLength);
             return;
         }
-        target->Tree(name, nameLength < kNameMax ? nameLength : kNameMax);
+        target->Tree(name, nameLength < MarlFormat::kNameMax ? nameLength : MarlFormat::kNameMax);
     }
     void End() override { target->End(); }
     void Invalid() override { target->Invalid(); }
@@ -86,7 +82,7 @@ private:
                      int32_t valueLength, Scanned scanned);
     void TreeDecoded(const char* name, int32_t nameLength);
     // Points name at the decoded form of the raw name: the raw bytes themselves when they
-    // hold no escape byte, otherwise buffer (kNameMax bytes). Returns the decoded length.
+    // hold no escape byte, otherwise buffer (MarlFormat::kNameMax bytes). Returns the decoded length.
     static int32_t DecodeName(const char*& name, int32_t length, bool escapes, char* buffer);
 
     Handler* target;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "marl_format.h"
+#include "marllib_format.hpp"
 #include "recording_handler.h"
 
 namespace {

@@ -31,6 +31,7 @@ else()
 endif()
 set(expected
   ${INCLUDEDIR}/marllib.h ${INCLUDEDIR}/marllib.hpp ${INCLUDEDIR}/marllib_path.hpp
+  ${INCLUDEDIR}/marllib_format.hpp
   ${INCLUDEDIR}/marllib_version.h ${DOCDIR}/LICENSE
   ${LIBDIR}/cmake/marllib/marllibConfig.cmake
   ${LIBDIR}/cmake/marllib/marllibConfigVersion.cmake

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "marllib_format.hpp"
 #include "marlparser.h"
 
 namespace MarlTool {
@@ -77,15 +78,6 @@ std::string Printable(const char* bytes, int32_t length) {
     return shown;
 }
 
-// The number of bytes a raw name decodes to, before any cut.
-int32_t DecodedLength(const char* raw, int32_t length) {
-    int32_t decoded = 0;
-    for (int32_t i = 0; i < length; ++i, ++decoded) {
-        if (raw[i] == MarlParser::EntityHandler::kEscape && i + 1 < length) ++i;
-    }
-    return decoded;
-}
-
 class Checker : public MarlParser::Handler {
 public:
     Checker(const std::string& name, const char* text, FILE* out, int32_t maxMessages)
@@ -156,10 +148,11 @@ private:
 
     void CheckNameLength() {
         const char* const raw = text + parser->RawNameStart();
-        const int32_t decoded = DecodedLength(raw, parser->RawNameLength());
-        if (decoded <= MarlParser::EntityHandler::kNameMax) return;
+        const int32_t decoded = MarlFormat::DecodedNameLength(raw, parser->RawNameLength());
+        if (decoded <= MarlFormat::kNameMax) return;
         Report(parser->ConstructStart(), Severity::Warning,
-               "name of " + std::to_string(decoded) + " bytes is cut to its first 64 bytes");
+               "name of " + std::to_string(decoded) + " bytes is cut to its first " +
+                   std::to_string(MarlFormat::kNameMax) + " bytes");
     }
 
     void Report(int32_t offset, Severity severity, const std::string& message) {
@@ -197,7 +190,7 @@ CheckResult Check(const std::string& name, const char* text, int32_t length, FIL
     Checker checker(name, text, out, maxMessages);
     MarlParser::Parser parser(&checker, text, length);
     checker.Attach(&parser);
-    if (length >= 4) {
+    if (length >= MarlFormat::kShortestTagText) {
         while (parser.Parse()) {
         }
         checker.Finish(length);

@@ -1,8 +1,13 @@
-// MarlFormat: the facts of the Marl text format that the reader, the printer and the marl
-// tool share, each stated once: the special bytes, the name limit, the shortest text that can
-// hold a tag, and how names and values are escaped in the text and decoded from it.
-#ifndef MARLLIB_MARL_FORMAT_H
-#define MARLLIB_MARL_FORMAT_H
+// marllib_format.hpp: the facts of the Marl text format, each stated once, for every reader
+// and writer of the text: the library's reader and printer, the marl tool and the C++ layer of
+// marllib.hpp. The special bytes, the name limit, the shortest text that can hold a tag, the
+// indentation of printed text, and how names and values are escaped in the text and decoded
+// from it. Header-only C++17; it needs nothing of the library but marllib.h's name limit.
+//
+// MarlFormat is the library's own namespace for these facts; marllib.hpp's layer for hosts is
+// the lower-case `marl`.
+#ifndef MARLLIB_FORMAT_HPP
+#define MARLLIB_FORMAT_HPP
 
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +26,20 @@ constexpr int32_t kNameMax = MARLLIB_NAME_MAX;
 // Every tag is a '<' followed by at least three bytes ("<a/>", "</>" and a line end, ...), so
 // shorter text holds no tag and is not read at all.
 constexpr int32_t kShortestTagText = 4;
+
+// Printed text indents each level of nesting by kIndentStep blanks, up to kIndentLevels
+// levels; deeper lines get the same indentation as that level. The reader skips blanks
+// whatever their number, and the cap keeps printed text linear in the size of the document:
+// a million nested containers would otherwise take a million lines of up to two million
+// blanks each.
+constexpr int32_t kIndentStep = 2;
+constexpr int32_t kIndentLevels = 64;
+
+// The blanks that indent a line depth levels deep.
+constexpr std::size_t IndentWidth(std::size_t depth) {
+    constexpr auto deepest = static_cast<std::size_t>(kIndentLevels);
+    return static_cast<std::size_t>(kIndentStep) * (depth < deepest ? depth : deepest);
+}
 
 // The bytes that end a name ('=', '/', '>'), in the order of the digits that stand for them
 // after an escape byte ('1', '2', '3').
@@ -127,4 +146,4 @@ void EncodeValue(const char* value, int32_t length, Put&& put) {
 
 }  // namespace MarlFormat
 
-#endif  // MARLLIB_MARL_FORMAT_H
+#endif  // MARLLIB_FORMAT_HPP
