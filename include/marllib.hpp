@@ -2,13 +2,16 @@
 //
 // Every call below goes to one of the twelve marllib_* functions of marllib.h; nothing C++
 // crosses the library boundary, so this header works with any marllib library of the same
-// major version, whichever compiler built it.
+// major version, whichever compiler built it. (The lower-case namespace `marl` is this layer;
+// the capitalised `Marl` of marllib.h holds the library's own empty base types, which hosts
+// never use.)
 //
-//     marl::Document doc = marl::Document::load("rooms.marl");
-//     if (auto hall = doc.find(marl::Document::root, "hall")) {
-//         for (int32_t tag : doc.tags(doc.collection(*hall))) std::cout << doc.name(tag) << '\n';
-//     }
-//     marl::close_all();
+//     marl::Document doc = marl::Document::load("server.marl");
+//     int port = doc.value_or(doc.at("server/port"), 8080);
+//     for (marl::tag user : doc.children(*doc.at("server/users"), "user"))
+//         std::cout << doc.value(user) << '\n';
+//     doc.set_value(*doc.at("server/port"), 9090);
+//     doc.save("server.marl");
 //
 // A marl::Document is a document handle and nothing more: copies name the same document, and
 // a Document that goes out of scope leaves its document in the library. The library destroys
@@ -17,29 +20,48 @@
 // (errc::invalid_handle) until new documents are made, and then names whichever new document
 // got its handle.
 //
-// Tags and collections are the library's indices (int32_t), numbered from 0 in creation order;
-// Document::root (MARLLIB_ROOT) is the document's top level. Names and values are byte strings:
-// any byte is allowed, and a name is 1 to 64 bytes.
+// marl::tag and marl::collection wrap the library's indices (numbered from 0 in creation
+// order) as two distinct types, so that one cannot be passed where the other is meant;
+// Document::root is the document's top level. Names and values are byte strings: any byte is
+// allowed, and a name is 1 to 64 bytes.
 //
-// Failures throw marl::error, a std::runtime_error whose what() says what went wrong and whose
-// code() tells which kind of failure it was. Allocation failure stays std::bad_alloc. Like the
-// library, this layer is for one thread at a time.
-//
-// Everything here is in namespace marl (lower case). The Marl namespace (capital M) of
-// marllib.h holds the library's own empty base types, which a host never uses.
+// Looking something up never throws for "not found": it gives an empty std::optional or an
+// empty list. Misuse does throw marl::error, a std::runtime_error whose what() names the
+// document and the tag or collection, and whose code() tells which kind of failure it was.
+// Allocation failure stays std::bad_alloc. Like the library, this layer is for one thread at
+// a time.
 #ifndef MARLLIB_HPP
 #define MARLLIB_HPP
 
+#include <array>
+#include <cerrno>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
 #include <limits>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "marllib.h"
+#include "marllib_format.hpp"
+#include "marllib_path.hpp"
+
+#if defined(_WIN32)
+// Replacing a file in one step needs MoveFileExA; <windows.h> itself is not pulled in, since
+// its min and max macros would break code that includes this header.
+extern "C" __declspec(dllimport) int __stdcall MoveFileExA(const char* from, const char* to,
+                                                           unsigned long flags);
+#endif
 
 namespace marl {
 
@@ -52,6 +74,9 @@ enum class errc {
     bad_name,            // a tag name of 0 or more than 64 bytes
     unreadable_file,     // Document::load could not read its file
     too_long,            // text, a name or a value of more than 2^31 - 1 bytes
+    bad_value,           // value_as: the value is not entirely a number or a bool
+    bad_path,            // at(): a path that is not well formed
+    unwritable_file,     // Document::save could not write its file
 };
 
 class error : public std::runtime_error {
@@ -67,10 +92,103 @@ private:
 // next document made gets handle 0 again.
 inline void close_all() noexcept { marllib_Close(); }
 
+// A tag of a document: its index in the document's tag table. Built from an index only on
+// purpose (explicitly), and turned back into one the same way.
+class tag {
+public:
+    constexpr explicit tag(int32_t index) noexcept : index_(index) {}
+    constexpr int32_t index() const noexcept { return index_; }
+    constexpr explicit operator int32_t() const noexcept { return index_; }
+
+    friend constexpr bool operator==(tag a, tag b) noexcept { return a.index_ == b.index_; }
+    friend constexpr bool operator!=(tag a, tag b) noexcept { return a.index_ != b.index_; }
+    friend constexpr bool operator<(tag a, tag b) noexcept { return a.index_ < b.index_; }
+
+private:
+    int32_t index_;
+};
+
+// A collection of a document: the ordered list of tags that a container (or, for
+// Document::root, the document itself) holds.
+class collection {
+public:
+    constexpr explicit collection(int32_t index) noexcept : index_(index) {}
+    constexpr int32_t index() const noexcept { return index_; }
+    constexpr explicit operator int32_t() const noexcept { return index_; }
+
+    friend constexpr bool operator==(collection a, collection b) noexcept {
+        return a.index_ == b.index_;
+    }
+    friend constexpr bool operator!=(collection a, collection b) noexcept {
+        return a.index_ != b.index_;
+    }
+    friend constexpr bool operator<(collection a, collection b) noexcept {
+        return a.index_ < b.index_;
+    }
+
+private:
+    int32_t index_;
+};
+
+namespace detail {
+
+// Whether T is read and written as a number or a bool by value_as and set_value. Character
+// types are left out: set_value(t, 'x') writing "120" would surprise.
+template <typename T>
+constexpr bool is_scalar_value =
+    std::is_arithmetic_v<T> && !std::is_same_v<T, char> && !std::is_same_v<T, wchar_t> &&
+    !std::is_same_v<T, char16_t> && !std::is_same_v<T, char32_t>;
+
+// The system's reason for the last failed call, as strerror words it.
+inline std::string last_system_error() { return std::generic_category().message(errno); }
+
+// Writes a file through a temporary file in the same folder, renamed over `path` once
+// complete, so that a failed write never leaves a half-written file where `path` was. `fill`
+// writes the content and returns false on a failed write. Throws errc::unwritable_file.
+inline void replace_file(const std::string& path, const std::function<bool(std::FILE*)>& fill) {
+    const auto fail = [&](const std::string& reason) {
+        throw error(errc::unwritable_file, "marllib: cannot write '" + path + "': " + reason);
+    };
+    if (path.empty() || path.find('\0') != std::string::npos) fail("not a file name");
+    // The first free name of the form PATH.tmpN, opened so that it is never shared.
+    std::string temporary;
+    std::FILE* file = nullptr;
+    for (int attempt = 0; file == nullptr; ++attempt) {
+        temporary = path + ".tmp" + std::to_string(attempt);
+        if (std::FILE* taken = std::fopen(temporary.c_str(), "rb")) {
+            std::fclose(taken);
+            continue;
+        }
+        file = std::fopen(temporary.c_str(), "wb");
+        if (file == nullptr) fail(last_system_error());
+    }
+    const bool written = fill(file) && std::fflush(file) == 0 && std::ferror(file) == 0;
+    const int saved = errno;
+    if (std::fclose(file) != 0 || !written) {
+        if (written) errno = 0;
+        const std::string reason = errno != 0 ? last_system_error()
+                                              : std::generic_category().message(saved);
+        std::remove(temporary.c_str());
+        fail(reason);
+    }
+#if defined(_WIN32)
+    const bool renamed = MoveFileExA(temporary.c_str(), path.c_str(), 1 /* replace */) != 0;
+#else
+    const bool renamed = std::rename(temporary.c_str(), path.c_str()) == 0;
+#endif
+    if (!renamed) {
+        const std::string reason = last_system_error();
+        std::remove(temporary.c_str());
+        fail(reason);
+    }
+}
+
+}  // namespace detail
+
 class Document {
 public:
-    // The collection index of a document's top level.
-    static constexpr int32_t root = MARLLIB_ROOT;
+    // The document's top level.
+    static constexpr collection root{MARLLIB_ROOT};
 
     // Adopts a handle that the C interface gave out.
     explicit Document(int32_t handle) noexcept : handle_(handle) {}
@@ -78,15 +196,17 @@ public:
     // A new, empty document.
     static Document create() { return Document(marllib_Create()); }
 
-    // A document read from the Marl file at path. Throws errc::unreadable_file when the file's
-    // bytes cannot be had; malformed text still gives a document (see marllib_Load).
+    // A document read from the Marl file at path. Throws errc::unreadable_file, with the
+    // system's reason, when the file's bytes cannot be had; malformed text still gives a
+    // document (see marllib_Load).
     static Document load(const std::string& path) {
         if (path.find('\0') != std::string::npos) {
             throw error(errc::unreadable_file, "marllib: a file path cannot hold a zero byte");
         }
         const int32_t handle = marllib_Load(path.c_str(), 0);
         if (handle < 0) {
-            throw error(errc::unreadable_file, "marllib: cannot read the file '" + path + "'");
+            throw error(errc::unreadable_file,
+                        "marllib: cannot read '" + path + "': " + unreadable_reason(path));
         }
         return Document(handle);
     }
@@ -99,101 +219,209 @@ public:
 
     int32_t handle() const noexcept { return handle_; }
 
-    // Adds a container or a leaf at the end of `collection` and returns its tag index.
-    int32_t add_container(int32_t collection, std::string_view name) {
-        return add(collection, name, false);
+    // ---- Building ----
+
+    // Adds a container or a leaf at the end of collection `into` (or of container `into`) and
+    // returns it.
+    tag add_container(collection into, std::string_view name) { return add(into, name, false); }
+    tag add_container(tag into, std::string_view name) { return add_container(of(into), name); }
+    tag add_leaf(collection into, std::string_view name) { return add(into, name, true); }
+    tag add_leaf(tag into, std::string_view name) { return add_leaf(of(into), name); }
+
+    // Adds a leaf and then sets its value. Every argument is checked first, so a refused call
+    // adds nothing; but if setting the value itself fails (only allocation can fail there),
+    // the leaf stays, without value: the library removes nothing, so the add cannot be undone.
+    tag add_leaf(collection into, std::string_view name, std::string_view value) {
+        name_length(name);
+        length_of(value, "a value");
+        count(into);  // the document and the collection exist
+        const tag added = add(into, name, true);
+        set_value(added, value);
+        return added;
     }
-    int32_t add_leaf(int32_t collection, std::string_view name) {
-        return add(collection, name, true);
+    tag add_leaf(tag into, std::string_view name, std::string_view value) {
+        return add_leaf(of(into), name, value);
     }
-    int32_t add_leaf(int32_t collection, std::string_view name, std::string_view value) {
-        length_of(value, "a value");  // refused before the tag is added
-        const int32_t tag = add(collection, name, true);
-        set_value(tag, value);
-        return tag;
+    template <typename T, typename = std::enable_if_t<detail::is_scalar_value<T>>>
+    tag add_leaf(collection into, std::string_view name, T value) {
+        return add_leaf(into, name, std::string_view(text_of(value).data()));
+    }
+    template <typename T, typename = std::enable_if_t<detail::is_scalar_value<T>>>
+    tag add_leaf(tag into, std::string_view name, T value) {
+        return add_leaf(of(into), name, value);
     }
 
-    bool is_leaf(int32_t tag) const {
-        const int32_t result = marllib_GetCollection(handle_, tag);
-        if (result == get_collection_leaf) return true;
-        if (result >= 0) return false;
-        throw tag_error(result == MARLLIB_INVALID_HANDLE, tag);
+    void set_name(tag t, std::string_view name) {
+        const int32_t length = name_length(name);
+        if (marllib_SetName(handle_, t.index(), name.data(), length)) return;
+        throw tag_error(marllib_GetName(handle_, t.index(), nullptr), t);
     }
 
-    // The collection that container `tag` owns.
-    int32_t collection(int32_t tag) const {
-        const int32_t result = marllib_GetCollection(handle_, tag);
-        if (result >= 0) return result;
-        if (result == get_collection_leaf) {
-            throw error(errc::not_a_container, where(tag) + " is a leaf and has no collection");
+    void set_value(tag t, std::string_view value) {
+        const int32_t length = length_of(value, "a value");
+        if (marllib_SetValue(handle_, t.index(), value.data(), length)) return;
+        const int32_t kind = marllib_GetCollection(handle_, t.index());
+        if (kind >= 0) {
+            throw error(errc::not_a_leaf, where(t) + " is a container and takes no value");
         }
-        throw tag_error(result == MARLLIB_INVALID_HANDLE, tag);
+        throw tag_error(kind, t);
+    }
+    // Writes a number in its shortest form that reads back the same, and a bool as "true" or
+    // "false".
+    template <typename T, typename = std::enable_if_t<detail::is_scalar_value<T>>>
+    void set_value(tag t, T value) {
+        set_value(t, std::string_view(text_of(value).data()));
     }
 
-    // The tags of `collection`, in order.
-    std::vector<int32_t> tags(int32_t collection = root) const {
-        std::vector<int32_t> tags(static_cast<std::size_t>(count(collection)));
-        if (!tags.empty()) {
-            marllib_GetTags(handle_, collection, tags.data(), static_cast<int32_t>(tags.size()));
-        }
-        return tags;
-    }
+    // ---- Reading ----
 
-    std::string name(int32_t tag) const {
+    std::string name(tag t) const {
         char field[MARLLIB_NAME_MAX];
-        const int32_t length = marllib_GetName(handle_, tag, field);
-        if (length < 0) throw tag_error(length == MARLLIB_INVALID_HANDLE, tag);
+        const int32_t length = marllib_GetName(handle_, t.index(), field);
+        if (length < 0) throw tag_error(length, t);
         return std::string(field, static_cast<std::size_t>(length));
     }
 
-    void set_name(int32_t tag, std::string_view name) {
-        const int32_t length = name_length(name);
-        if (marllib_SetName(handle_, tag, name.data(), length)) return;
-        throw tag_error(marllib_GetName(handle_, tag, nullptr) == MARLLIB_INVALID_HANDLE, tag);
+    bool is_leaf(tag t) const {
+        const int32_t result = marllib_GetCollection(handle_, t.index());
+        if (result == get_collection_leaf) return true;
+        if (result >= 0) return false;
+        throw tag_error(result, t);
     }
 
-    // The value of leaf `tag`; empty for a leaf without one.
-    std::string value(int32_t tag) const {
-        const int32_t length = marllib_GetValue(handle_, tag, nullptr, 0);
+    // The collection that container `t` holds.
+    collection collection_of(tag t) const { return of(t); }
+
+    // The value of leaf `t`; empty for a leaf without one.
+    std::string value(tag t) const {
+        const int32_t length = marllib_GetValue(handle_, t.index(), nullptr, 0);
         if (length < 0) {
             // Either a failure or a leaf whose value was set with a negative length through the
             // C interface, which holds no bytes: the tag's kind tells which.
-            if (is_leaf(tag)) return std::string();
-            throw error(errc::not_a_leaf, where(tag) + " is a container and has no value");
+            if (is_leaf(t)) return std::string();
+            throw error(errc::not_a_leaf, where(t) + " is a container and has no value");
         }
         std::string value(static_cast<std::size_t>(length), '\0');
-        if (length > 0) marllib_GetValue(handle_, tag, &value[0], length);
+        if (length > 0) marllib_GetValue(handle_, t.index(), &value[0], length);
         return value;
     }
 
-    void set_value(int32_t tag, std::string_view value) {
-        const int32_t length = length_of(value, "a value");
-        if (marllib_SetValue(handle_, tag, value.data(), length)) return;
-        const int32_t kind = marllib_GetCollection(handle_, tag);
-        if (kind >= 0) {
-            throw error(errc::not_a_leaf, where(tag) + " is a container and takes no value");
+    // The value of `t`, or `fallback` when there is no such tag or it holds no value.
+    std::string value_or(std::optional<tag> t, std::string_view fallback) const {
+        std::string found = t ? value(*t) : std::string();
+        return found.empty() ? std::string(fallback) : found;
+    }
+    template <typename T, typename = std::enable_if_t<detail::is_scalar_value<T>>>
+    T value_or(std::optional<tag> t, T fallback) const {
+        if (!t || value(*t).empty()) return fallback;
+        return value_as<T>(*t);
+    }
+
+    // The value of `t` read as a number (decimal, as std::from_chars reads it) or a bool
+    // ("true", "false", "1" or "0"). Throws errc::bad_value unless the whole value reads.
+    template <typename T>
+    T value_as(tag t) const {
+        static_assert(detail::is_scalar_value<T>, "value_as reads numbers and bools");
+        const std::string text = value(t);
+        T result{};
+        if (!parse(text, result)) {
+            throw error(errc::bad_value, where(t) + " holds \"" + text + "\", which is not " +
+                                             kind_of<T>());
         }
-        throw tag_error(kind == MARLLIB_INVALID_HANDLE, tag);
+        return result;
     }
 
-    // The first tag of `collection` named `name`, if there is one.
-    std::optional<int32_t> find(int32_t collection, std::string_view name) const {
+    // ---- Navigating ----
+
+    // The entries of a collection, or of a container, in order. A leaf has none.
+    std::vector<tag> children(collection c = root) const { return entries(c); }
+    std::vector<tag> children(tag container) const {
+        return is_leaf(container) ? std::vector<tag>() : entries(of(container));
+    }
+    // The entries of one name, in order.
+    std::vector<tag> children(collection c, std::string_view name) const {
+        return named(c, name);
+    }
+    std::vector<tag> children(tag container, std::string_view name) const {
         const int32_t length = length_of(name, "a name");
-        if (count(collection) == 0) return std::nullopt;
-        const int32_t tag = marllib_GetTagByName(handle_, collection, name.data(), length);
-        if (tag < 0) return std::nullopt;
-        return tag;
+        return is_leaf(container) ? std::vector<tag>() : named(of(container), name, length);
     }
 
-    // Every tag of `collection` named `name`, in order.
-    std::vector<int32_t> find_all(int32_t collection, std::string_view name) const {
+    // The first entry named `name`, if there is one.
+    std::optional<tag> find(collection c, std::string_view name) const {
         const int32_t length = length_of(name, "a name");
-        std::vector<int32_t> found(static_cast<std::size_t>(count(collection)));
-        if (found.empty()) return found;
-        const int32_t got = marllib_GetTagsByName(handle_, collection, name.data(), length,
-                                                  found.data(), static_cast<int32_t>(found.size()));
-        found.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+        if (count(c) == 0) return std::nullopt;
+        const int32_t found = marllib_GetTagByName(handle_, c.index(), name.data(), length);
+        if (found < 0) return std::nullopt;
+        return tag(found);
+    }
+    std::optional<tag> find(tag container, std::string_view name) const {
+        const int32_t length = length_of(name, "a name");
+        if (is_leaf(container)) return std::nullopt;
+        return find(of(container), name.substr(0, static_cast<std::size_t>(length)));
+    }
+
+    // The tag at `path` below collection `from` (by default the top level): names joined by
+    // '/', with a leading '/' allowed, name[N] for the N-th entry of that name (counting from
+    // 1), and '\' escaping '/', '[' and '\' inside a name, as the marl tool reads them. No tag
+    // there gives an empty optional; a malformed path throws errc::bad_path.
+    std::optional<tag> at(std::string_view path, collection from = root) const {
+        const std::optional<std::vector<path_step>> steps = parse_path(path);
+        if (!steps) {
+            throw error(errc::bad_path,
+                        "marllib: '" + std::string(path) + "' is not a well-formed path");
+        }
+        std::optional<tag> found;
+        collection in = from;
+        for (const path_step& step : *steps) {
+            if (found) {
+                if (is_leaf(*found)) return std::nullopt;
+                in = of(*found);
+            }
+            const std::vector<tag> same = named(in, step.name);
+            if (step.nth < 1 || static_cast<std::size_t>(step.nth) > same.size()) {
+                return std::nullopt;
+            }
+            found = same[static_cast<std::size_t>(step.nth) - 1];
+        }
         return found;
+    }
+    std::optional<tag> at(std::string_view path, tag from) const {
+        if (is_leaf(from)) return std::nullopt;
+        return at(path, of(from));
+    }
+
+    // ---- Writing ----
+
+    // Writes the document as Marl text, byte for byte as the library's own printer writes it:
+    // one tag per line, two blanks of indentation per level (no deeper than 64 levels), names
+    // escaped and quote bytes in values doubled, so that the text loads back into the same
+    // tree. An empty document writes nothing.
+    void write(std::ostream& out) const {
+        print([&out](const char* bytes, std::size_t size) {
+            out.write(bytes, static_cast<std::streamsize>(size));
+            return static_cast<bool>(out);
+        });
+    }
+
+    std::string to_string() const {
+        std::string text;
+        print([&text](const char* bytes, std::size_t size) {
+            text.append(bytes, size);
+            return true;
+        });
+        return text;
+    }
+
+    // Writes the document to the file at path. The text goes to a temporary file in the same
+    // folder first, which then replaces path: a failed save never leaves a half-written file.
+    // Throws errc::unwritable_file with the system's reason.
+    void save(const std::string& path) const {
+        detail::replace_file(path, [this](std::FILE* file) {
+            return print([file](const char* bytes, std::size_t size) {
+                return std::fwrite(bytes, 1, size, file) == size;
+            });
+        });
     }
 
     friend bool operator==(const Document& a, const Document& b) noexcept {
@@ -223,9 +451,57 @@ private:
         return static_cast<int32_t>(name.size());
     }
 
+    // Why marllib_Load could not read path, asked of the system.
+    static std::string unreadable_reason(const std::string& path) {
+        std::FILE* const file = std::fopen(path.c_str(), "rb");
+        if (file == nullptr) return detail::last_system_error();
+        errno = 0;
+        std::fgetc(file);
+        std::string reason;
+        if (std::ferror(file) != 0) {
+            reason = errno != 0 ? detail::last_system_error() : "read error";
+        } else {
+            reason = "larger than the 2 GiB that a document can hold, or not readable to its end";
+        }
+        std::fclose(file);
+        return reason;
+    }
+
+    // Text for set_value: room for any number, terminated.
+    template <typename T>
+    static std::array<char, 64> text_of(T value) {
+        std::array<char, 64> text{};
+        if constexpr (std::is_same_v<T, bool>) {
+            std::strcpy(text.data(), value ? "true" : "false");
+        } else {
+            std::to_chars(text.data(), text.data() + text.size() - 1, value);
+        }
+        return text;
+    }
+
+    template <typename T>
+    static bool parse(const std::string& text, T& result) {
+        if constexpr (std::is_same_v<T, bool>) {
+            result = text == "true" || text == "1";
+            return result || text == "false" || text == "0";
+        } else {
+            const char* const end = text.data() + text.size();
+            const std::from_chars_result read = std::from_chars(text.data(), end, result);
+            return !text.empty() && read.ec == std::errc() && read.ptr == end;
+        }
+    }
+
+    template <typename T>
+    static std::string kind_of() {
+        if constexpr (std::is_same_v<T, bool>) return "a bool (true, false, 1 or 0)";
+        else if constexpr (std::is_floating_point_v<T>) return "a number";
+        else if constexpr (std::is_signed_v<T>) return "an integer in range";
+        else return "an unsigned integer in range";
+    }
+
     std::string document() const { return "document " + std::to_string(handle_); }
-    std::string where(int32_t tag) const {
-        return "marllib: tag " + std::to_string(tag) + " of " + document();
+    std::string where(tag t) const {
+        return "marllib: tag " + std::to_string(t.index()) + " of " + document();
     }
 
     error handle_error() const {
@@ -233,34 +509,129 @@ private:
                      "marllib: " + document() + " does not exist (never made, or closed)");
     }
 
-    error tag_error(bool invalid_handle, int32_t tag) const {
-        if (invalid_handle) return handle_error();
+    // The error for a failed call on tag `t` whose C result was `result`.
+    error tag_error(int32_t result, tag t) const {
+        if (result == MARLLIB_INVALID_HANDLE) return handle_error();
         return error(errc::no_such_tag,
-                     "marllib: " + document() + " has no tag " + std::to_string(tag));
+                     "marllib: " + document() + " has no tag " + std::to_string(t.index()));
     }
 
-    // The number of tags in `collection`; throws unless both the document and it exist.
-    int32_t count(int32_t collection) const {
-        const int32_t count = marllib_GetTags(handle_, collection, nullptr, 0);
-        if (count >= 0) return count;
-        if (count == MARLLIB_INVALID_HANDLE) throw handle_error();
-        throw error(errc::no_such_collection,
-                    "marllib: " + document() + " has no collection " + std::to_string(collection));
+    collection of(tag t) const {
+        const int32_t result = marllib_GetCollection(handle_, t.index());
+        if (result >= 0) return collection(result);
+        if (result == get_collection_leaf) {
+            throw error(errc::not_a_container, where(t) + " is a leaf and has no collection");
+        }
+        throw tag_error(result, t);
     }
 
-    int32_t add(int32_t collection, std::string_view name, bool leaf) {
+    // The number of tags in `c`; throws unless both the document and it exist.
+    int32_t count(collection c) const {
+        const int32_t result = marllib_GetTags(handle_, c.index(), nullptr, 0);
+        if (result >= 0) return result;
+        if (result == MARLLIB_INVALID_HANDLE) throw handle_error();
+        throw error(errc::no_such_collection, "marllib: " + document() + " has no collection " +
+                                                  std::to_string(c.index()));
+    }
+
+    std::vector<tag> entries(collection c) const {
+        std::vector<int32_t> indices(static_cast<std::size_t>(count(c)));
+        if (!indices.empty()) {
+            marllib_GetTags(handle_, c.index(), indices.data(),
+                            static_cast<int32_t>(indices.size()));
+        }
+        return std::vector<tag>(indices.begin(), indices.end());
+    }
+
+    std::vector<tag> named(collection c, std::string_view name) const {
+        return named(c, name, length_of(name, "a name"));
+    }
+    std::vector<tag> named(collection c, std::string_view name, int32_t length) const {
+        std::vector<int32_t> found(static_cast<std::size_t>(count(c)));
+        if (found.empty()) return {};
+        const int32_t got = marllib_GetTagsByName(handle_, c.index(), name.data(), length,
+                                                  found.data(), static_cast<int32_t>(found.size()));
+        found.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+        return std::vector<tag>(found.begin(), found.end());
+    }
+
+    tag add(collection into, std::string_view name, bool leaf) {
         // Checked first: a container refused for its name would leave its new collection behind.
         const int32_t length = name_length(name);
-        const int32_t tag = marllib_AddTag(handle_, collection, name.data(), length, leaf);
-        if (tag >= 0) return tag;
-        if (tag == MARLLIB_INVALID_HANDLE) throw handle_error();
-        throw error(errc::no_such_collection,
-                    "marllib: " + document() + " has no collection " + std::to_string(collection));
+        const int32_t added = marllib_AddTag(handle_, into.index(), name.data(), length, leaf);
+        if (added >= 0) return tag(added);
+        if (added == MARLLIB_INVALID_HANDLE) throw handle_error();
+        throw error(errc::no_such_collection, "marllib: " + document() + " has no collection " +
+                                                  std::to_string(into.index()));
+    }
+
+    // Prints the tree to `put(bytes, size)`, which returns false when a write failed; then
+    // printing stops and print returns false. The walk keeps its levels in a list, not on
+    // the call stack, so any depth of nesting prints.
+    template <typename Put>
+    bool print(Put&& put) const {
+        struct level {
+            std::vector<tag> entries;
+            std::size_t next;
+        };
+        std::vector<level> open;
+        open.push_back({children(root), 0});
+        std::string line;
+        const auto append = [&line](const char* bytes, std::size_t size) {
+            line.append(bytes, size);
+        };
+        while (!open.empty()) {
+            level& current = open.back();
+            line.clear();
+            if (current.next == current.entries.size()) {
+                open.pop_back();
+                if (open.empty()) break;
+                line.append(MarlFormat::IndentWidth(open.size() - 1), ' ');
+                line += "</>\n";
+                if (!put(line.data(), line.size())) return false;
+                continue;
+            }
+            const tag t = current.entries[current.next++];
+            line.append(MarlFormat::IndentWidth(open.size() - 1), ' ');
+            line += '<';
+            const std::string tag_name = name(t);
+            MarlFormat::EncodeName(tag_name.data(), static_cast<int32_t>(tag_name.size()), append);
+            if (!is_leaf(t)) {
+                line += ">\n";
+                if (!put(line.data(), line.size())) return false;
+                open.push_back({entries(of(t)), 0});
+                continue;
+            }
+            const std::string bytes = value(t);
+            if (bytes.empty()) {
+                line += "/>\n";
+            } else {
+                line += '=';
+                line += MarlFormat::kQuote;
+                MarlFormat::EncodeValue(bytes.data(), static_cast<int32_t>(bytes.size()), append);
+                line += MarlFormat::kQuote;
+                line += ">\n";
+            }
+            if (!put(line.data(), line.size())) return false;
+        }
+        return true;
     }
 
     int32_t handle_;
 };
 
 }  // namespace marl
+
+// Tags and collections as keys of unordered containers.
+namespace std {
+template <>
+struct hash<marl::tag> {
+    size_t operator()(marl::tag t) const noexcept { return hash<int32_t>()(t.index()); }
+};
+template <>
+struct hash<marl::collection> {
+    size_t operator()(marl::collection c) const noexcept { return hash<int32_t>()(c.index()); }
+};
+}  // namespace std
 
 #endif  // MARLLIB_HPP

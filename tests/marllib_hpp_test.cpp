@@ -5,11 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -19,7 +23,9 @@ namespace {
 
 using marl::Document;
 using marl::errc;
-using Tags = std::vector<int32_t>;
+using marl::collection;
+using marl::tag;
+using Tags = std::vector<tag>;
 
 class Hpp : public ::testing::Test {
 protected:
@@ -49,15 +55,15 @@ std::string_view Oversized(const char* bytes) {
 TEST_F(Hpp, BuildsADocumentAndReadsItBack) {
     Document doc = Document::create();
     EXPECT_EQ(doc.handle(), 0);
-    const int32_t server = doc.add_container(Document::root, "server");
-    const int32_t items = doc.collection(server);
-    const int32_t port = doc.add_leaf(items, "port", "8080");
-    const int32_t verbose = doc.add_leaf(items, "verbose");
-    const int32_t users = doc.collection(doc.add_container(items, "users"));
+    const tag server = doc.add_container(Document::root, "server");
+    const collection items = doc.collection_of(server);
+    const tag port = doc.add_leaf(items, "port", "8080");
+    const tag verbose = doc.add_leaf(server, "verbose");
+    const collection users = doc.collection_of(doc.add_container(items, "users"));
 
-    EXPECT_EQ(doc.tags(), Tags{server});
-    EXPECT_EQ(doc.tags(items), (Tags{port, verbose, doc.tags(items).back()}));
-    EXPECT_TRUE(doc.tags(users).empty());
+    EXPECT_EQ(doc.children(), Tags{server});
+    EXPECT_EQ(doc.children(items), (Tags{port, verbose, doc.children(server).back()}));
+    EXPECT_TRUE(doc.children(users).empty());
     EXPECT_EQ(doc.name(server), "server");
     EXPECT_EQ(doc.value(port), "8080");
     EXPECT_EQ(doc.value(verbose), "");
@@ -77,20 +83,20 @@ TEST_F(Hpp, NamesAndValuesAreByteStrings) {
     const std::string longest(64, 'n');
     const std::string odd_name("a\0b\xff", 4);
     const std::string odd_value("\0\"<>\n\xfe", 6);
-    const int32_t tag = doc.add_leaf(Document::root, odd_name, odd_value);
-    EXPECT_EQ(doc.name(tag), odd_name);
-    EXPECT_EQ(doc.value(tag), odd_value);
-    doc.set_name(tag, longest);
-    EXPECT_EQ(doc.name(tag), longest);
-    EXPECT_EQ(doc.find(Document::root, longest), tag);
+    const tag leaf = doc.add_leaf(Document::root, odd_name, odd_value);
+    EXPECT_EQ(doc.name(leaf), odd_name);
+    EXPECT_EQ(doc.value(leaf), odd_value);
+    doc.set_name(leaf, longest);
+    EXPECT_EQ(doc.name(leaf), longest);
+    EXPECT_EQ(doc.find(Document::root, longest), leaf);
     const std::string big(100000, 'v');
-    doc.set_value(tag, big);
-    EXPECT_EQ(doc.value(tag), big);
+    doc.set_value(leaf, big);
+    EXPECT_EQ(doc.value(leaf), big);
 }
 
 TEST_F(Hpp, RefusesNamesOutsideOneToSixtyFourBytes) {
     Document doc = Document::create();
-    const int32_t first = doc.add_container(Document::root, "first");
+    const tag first = doc.add_container(Document::root, "first");
     for (const std::string& name : {std::string(), std::string(65, 'n')}) {
         SCOPED_TRACE(name.size());
         const std::string message =
@@ -100,45 +106,48 @@ TEST_F(Hpp, RefusesNamesOutsideOneToSixtyFourBytes) {
         FailureOf([&] { doc.set_name(first, name); }, errc::bad_name);
     }
     // Nothing was added, not even the collection of a refused container, and the old name stays.
-    EXPECT_EQ(doc.tags(), Tags{first});
-    EXPECT_EQ(doc.collection(doc.add_container(Document::root, "second")), 1);
+    EXPECT_EQ(doc.children(), Tags{first});
+    EXPECT_EQ(doc.collection_of(doc.add_container(Document::root, "second")), collection(1));
     EXPECT_EQ(doc.name(first), "first");
 }
 
 TEST_F(Hpp, FindsDirectEntriesByName) {
     Document doc = Document::load_text("<a=\"1\"><box><a=\"inner\"></><b/><a=\"2\"><a/>");
-    const Tags top = doc.tags();
+    const Tags top = doc.children();
     ASSERT_EQ(top.size(), 5u);
     EXPECT_EQ(doc.find(Document::root, "a"), top[0]);
     EXPECT_EQ(doc.find(Document::root, "b"), top[2]);
     EXPECT_EQ(doc.find(Document::root, "c"), std::nullopt);
     EXPECT_EQ(doc.find(Document::root, ""), std::nullopt);
-    EXPECT_EQ(doc.find_all(Document::root, "a"), (Tags{top[0], top[3], top[4]}));
-    EXPECT_EQ(doc.find_all(Document::root, "box"), Tags{top[1]});
-    EXPECT_TRUE(doc.find_all(Document::root, "none").empty());
+    EXPECT_EQ(doc.children(Document::root, "a"), (Tags{top[0], top[3], top[4]}));
+    EXPECT_EQ(doc.children(Document::root, "box"), Tags{top[1]});
+    EXPECT_TRUE(doc.children(Document::root, "none").empty());
 
-    const int32_t inside = doc.collection(top[1]);
-    EXPECT_EQ(doc.value(*doc.find(inside, "a")), "inner");
-    const int32_t empty = doc.collection(doc.add_container(Document::root, "empty"));
+    EXPECT_EQ(doc.value(*doc.find(top[1], "a")), "inner");
+    EXPECT_EQ(doc.children(top[1], "a").size(), 1u);
+    const collection empty = doc.collection_of(doc.add_container(Document::root, "empty"));
     EXPECT_EQ(doc.find(empty, "a"), std::nullopt);
-    EXPECT_TRUE(doc.find_all(empty, "a").empty());
+    EXPECT_TRUE(doc.children(empty, "a").empty());
+    // A leaf holds nothing, which is no error.
+    EXPECT_EQ(doc.find(top[0], "a"), std::nullopt);
+    EXPECT_TRUE(doc.children(top[0]).empty());
 
     // A collection that does not exist is an error, not a miss.
-    FailureOf([&] { doc.find(empty + 1, "a"); }, errc::no_such_collection);
-    FailureOf([&] { doc.find_all(-2, "a"); }, errc::no_such_collection);
+    FailureOf([&] { doc.find(collection(empty.index() + 1), "a"); }, errc::no_such_collection);
+    FailureOf([&] { doc.children(collection(-2), "a"); }, errc::no_such_collection);
 }
 
 TEST_F(Hpp, LoadsTextByItsLengthAlone) {
     const std::string text = "<a=\"1\"><b=\"2\">";
     Document doc = Document::load_text(std::string_view(text).substr(0, 7));
-    ASSERT_EQ(doc.tags().size(), 1u);
-    EXPECT_EQ(doc.name(doc.tags()[0]), "a");
+    ASSERT_EQ(doc.children().size(), 1u);
+    EXPECT_EQ(doc.name(doc.children()[0]), "a");
 
     // Empty text is an empty document, never a file path.
     Document empty = Document::load_text(std::string_view());
     EXPECT_EQ(empty.handle(), 1);
-    EXPECT_TRUE(empty.tags().empty());
-    EXPECT_TRUE(Document::load_text("").tags().empty());
+    EXPECT_TRUE(empty.children().empty());
+    EXPECT_TRUE(Document::load_text("").children().empty());
 }
 
 TEST_F(Hpp, LoadsFilesAndSaysWhichOneItCannotRead) {
@@ -148,13 +157,12 @@ TEST_F(Hpp, LoadsFilesAndSaysWhichOneItCannotRead) {
     std::fputs("<rooms><room=\"Hall\"></>", file);
     std::fclose(file);
     Document doc = Document::load(path);
-    const int32_t rooms = doc.collection(*doc.find(Document::root, "rooms"));
-    EXPECT_EQ(doc.value(*doc.find(rooms, "room")), "Hall");
+    EXPECT_EQ(doc.value(*doc.at("rooms/room")), "Hall");
     std::remove(path.c_str());
 
     const std::string missing = ::testing::TempDir() + "marllib_hpp_absent.marl";
     const std::string message = FailureOf([&] { Document::load(missing); }, errc::unreadable_file);
-    EXPECT_NE(message.find(missing), std::string::npos) << message;
+    EXPECT_NE(message.find(missing + "': " + std::strerror(ENOENT)), std::string::npos) << message;
     FailureOf([&] { Document::load(path + std::string(1, '\0') + "x"); }, errc::unreadable_file);
     // A failed load registers nothing: the next document gets the following handle.
     EXPECT_EQ(Document::create().handle(), doc.handle() + 1);
@@ -162,8 +170,8 @@ TEST_F(Hpp, LoadsFilesAndSaysWhichOneItCannotRead) {
 
 TEST_F(Hpp, EachFailureSaysWhatWentWrong) {
     Document doc = Document::create();
-    const int32_t box = doc.add_container(Document::root, "box");
-    const int32_t leaf = doc.add_leaf(doc.collection(box), "leaf", "v");
+    const tag box = doc.add_container(Document::root, "box");
+    const tag leaf = doc.add_leaf(box, "leaf", "v");
 
     struct Case {
         const char* what;
@@ -176,19 +184,26 @@ TEST_F(Hpp, EachFailureSaysWhatWentWrong) {
          "tag 0 of document 0 is a container"},
         {"value for a container", [&] { doc.set_value(box, "v"); }, errc::not_a_leaf,
          "tag 0 of document 0 is a container"},
-        {"collection of a leaf", [&] { doc.collection(leaf); }, errc::not_a_container,
+        {"collection of a leaf", [&] { doc.collection_of(leaf); }, errc::not_a_container,
          "tag 1 of document 0 is a leaf"},
-        {"name of no tag", [&] { doc.name(2); }, errc::no_such_tag, "document 0 has no tag 2"},
-        {"negative tag", [&] { doc.value(-1); }, errc::no_such_tag, "has no tag -1"},
-        {"set name of no tag", [&] { doc.set_name(7, "n"); }, errc::no_such_tag, "has no tag 7"},
-        {"set value of no tag", [&] { doc.set_value(7, "v"); }, errc::no_such_tag, "has no tag 7"},
-        {"kind of no tag", [&] { doc.is_leaf(7); }, errc::no_such_tag, "has no tag 7"},
-        {"tags of no collection", [&] { doc.tags(1); }, errc::no_such_collection,
+        {"name of no tag", [&] { doc.name(tag(2)); }, errc::no_such_tag, "document 0 has no tag 2"},
+        {"negative tag", [&] { doc.value(tag(-1)); }, errc::no_such_tag, "has no tag -1"},
+        {"set name of no tag", [&] { doc.set_name(tag(7), "n"); }, errc::no_such_tag, "has no tag 7"},
+        {"set value of no tag", [&] { doc.set_value(tag(7), "v"); }, errc::no_such_tag, "has no tag 7"},
+        {"kind of no tag", [&] { doc.is_leaf(tag(7)); }, errc::no_such_tag, "has no tag 7"},
+        {"tags of no collection", [&] { doc.children(collection(1)); }, errc::no_such_collection,
          "document 0 has no collection 1"},
-        {"add to no collection", [&] { doc.add_leaf(1, "n"); }, errc::no_such_collection,
+        {"add to no collection", [&] { doc.add_leaf(collection(1), "n"); }, errc::no_such_collection,
          "has no collection 1"},
-        {"add below the root", [&] { doc.add_container(-2, "n"); }, errc::no_such_collection,
+        {"add below the root", [&] { doc.add_container(collection(-2), "n"); }, errc::no_such_collection,
          "has no collection -2"},
+        {"add with a value to no collection", [&] { doc.add_leaf(collection(1), "n", "v"); },
+         errc::no_such_collection, "has no collection 1"},
+        {"add below a leaf", [&] { doc.add_leaf(leaf, "n", 1); }, errc::not_a_container,
+         "tag 1 of document 0 is a leaf"},
+        {"number from text", [&] { doc.value_as<int>(leaf); }, errc::bad_value,
+         "tag 1 of document 0 holds \"v\""},
+        {"malformed path", [&] { doc.at("a//b"); }, errc::bad_path, "'a//b' is not"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -196,14 +211,14 @@ TEST_F(Hpp, EachFailureSaysWhatWentWrong) {
         EXPECT_NE(message.find(c.says), std::string::npos) << message;
     }
     // None of them changed the document.
-    EXPECT_EQ(doc.tags(), Tags{box});
-    EXPECT_EQ(doc.tags(doc.collection(box)), Tags{leaf});
+    EXPECT_EQ(doc.children(), Tags{box});
+    EXPECT_EQ(doc.children(box), Tags{leaf});
     EXPECT_EQ(doc.value(leaf), "v");
 }
 
 TEST_F(Hpp, ErrorsAreRuntimeErrors) {
     Document doc = Document::create();
-    EXPECT_THROW(doc.name(0), std::runtime_error);
+    EXPECT_THROW(doc.name(tag(0)), std::runtime_error);
 }
 
 TEST_F(Hpp, ClosingEndsEveryDocument) {
@@ -216,32 +231,32 @@ TEST_F(Hpp, ClosingEndsEveryDocument) {
 
     for (const Document& doc : {first, second, copy}) {
         SCOPED_TRACE(doc.handle());
-        const std::string message = FailureOf([&] { doc.tags(); }, errc::invalid_handle);
+        const std::string message = FailureOf([&] { doc.children(); }, errc::invalid_handle);
         EXPECT_NE(message.find("document " + std::to_string(doc.handle()) + " does not exist"),
                   std::string::npos)
             << message;
-        FailureOf([&] { doc.name(0); }, errc::invalid_handle);
-        FailureOf([&] { doc.value(0); }, errc::invalid_handle);
-        FailureOf([&] { doc.collection(0); }, errc::invalid_handle);
+        FailureOf([&] { doc.name(tag(0)); }, errc::invalid_handle);
+        FailureOf([&] { doc.value(tag(0)); }, errc::invalid_handle);
+        FailureOf([&] { doc.collection_of(tag(0)); }, errc::invalid_handle);
         FailureOf([&] { doc.find(Document::root, "a"); }, errc::invalid_handle);
-        FailureOf([&] { doc.find_all(Document::root, "a"); }, errc::invalid_handle);
+        FailureOf([&] { doc.at("a"); }, errc::invalid_handle);
     }
     Document writable = first;
     FailureOf([&] { writable.add_leaf(Document::root, "a"); }, errc::invalid_handle);
-    FailureOf([&] { writable.set_name(0, "a"); }, errc::invalid_handle);
-    FailureOf([&] { writable.set_value(0, "a"); }, errc::invalid_handle);
+    FailureOf([&] { writable.set_name(tag(0), "a"); }, errc::invalid_handle);
+    FailureOf([&] { writable.set_value(tag(0), "a"); }, errc::invalid_handle);
 
     // A kept value names whichever new document gets its handle.
     Document fresh = Document::create();
     EXPECT_EQ(fresh, first);
-    EXPECT_TRUE(first.tags().empty());
+    EXPECT_TRUE(first.children().empty());
 }
 
 TEST_F(Hpp, AdoptsHandlesFromTheCInterface) {
     const int32_t handle = marllib_Create();
     ASSERT_EQ(marllib_AddTag(handle, MARLLIB_ROOT, "c", 1, true), 0);
     Document doc(handle);
-    EXPECT_EQ(doc.name(0), "c");
+    EXPECT_EQ(doc.name(tag(0)), "c");
 
     // A value set with a negative length through the C interface holds no bytes; -1 is the
     // very number that also means "no such tag".
@@ -249,21 +264,21 @@ TEST_F(Hpp, AdoptsHandlesFromTheCInterface) {
         SCOPED_TRACE(length);
         ASSERT_TRUE(marllib_SetValue(handle, 0, "xyz", length));
         ASSERT_EQ(marllib_GetValue(handle, 0, nullptr, 0), length);
-        EXPECT_EQ(doc.value(0), "");
+        EXPECT_EQ(doc.value(tag(0)), "");
     }
 }
 
 TEST_F(Hpp, RefusesBytesBeyondTheInterfacesLengths) {
     Document doc = Document::create();
-    const int32_t leaf = doc.add_leaf(Document::root, "leaf", "kept");
+    const tag leaf = doc.add_leaf(Document::root, "leaf", "kept");
     const char bytes[] = "<a/>";
     FailureOf([&] { doc.set_value(leaf, Oversized(bytes)); }, errc::too_long);
     FailureOf([&] { doc.add_leaf(Document::root, "more", Oversized(bytes)); }, errc::too_long);
     FailureOf([&] { doc.find(Document::root, Oversized(bytes)); }, errc::too_long);
-    FailureOf([&] { doc.find_all(Document::root, Oversized(bytes)); }, errc::too_long);
+    FailureOf([&] { doc.children(Document::root, Oversized(bytes)); }, errc::too_long);
     // Cut to 32 bits, the length would turn negative and make the text a file path.
     FailureOf([&] { Document::load_text(Oversized(bytes)); }, errc::too_long);
-    EXPECT_EQ(doc.tags(), Tags{leaf});
+    EXPECT_EQ(doc.children(), Tags{leaf});
     EXPECT_EQ(doc.value(leaf), "kept");
     EXPECT_EQ(Document::create().handle(), doc.handle() + 1);
 }
@@ -291,6 +306,101 @@ TEST(ParsePath, SplitsStepsAndRefusesMalformedPaths) {
           "a[-1]", "a[+1]", "a[0]", "a[2147483648]", "a[1]b", "a[1][2]", "a[1"}) {
         EXPECT_FALSE(marl::parse_path(malformed).has_value()) << malformed;
     }
+}
+
+TEST_F(Hpp, ReadsAndWritesTypedValues) {
+    Document doc = Document::create();
+    const tag t = doc.add_leaf(Document::root, "t");
+    // Each text, and what each type makes of it (nullopt: errc::bad_value).
+    struct Case {
+        const char* text;
+        std::optional<int32_t> as_int;
+        std::optional<uint8_t> as_byte;
+        std::optional<double> as_double;
+        std::optional<bool> as_bool;
+    };
+    const Case cases[] = {
+        {"0", 0, 0, 0.0, false},       {"1", 1, 1, 1.0, true},
+        {"-17", -17, {}, -17.0, {}},   {"255", 255, 255, 255.0, {}},
+        {"256", 256, {}, 256.0, {}},   {"2147483648", {}, {}, 2147483648.0, {}},
+        {"2.5e3", {}, {}, 2500.0, {}}, {"true", {}, {}, {}, true},
+        {"false", {}, {}, {}, false},  {"", {}, {}, {}, {}},
+        {" 1", {}, {}, {}, {}},        {"1 ", {}, {}, {}, {}},
+        {"+1", {}, {}, {}, {}},        {"0x10", {}, {}, {}, {}},
+        {"TRUE", {}, {}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        doc.set_value(t, c.text);
+        const auto expect = [&](auto wanted, auto read) {
+            if (wanted) {
+                EXPECT_EQ(read(), *wanted);
+            } else {
+                FailureOf(read, errc::bad_value);
+            }
+        };
+        expect(c.as_int, [&] { return doc.value_as<int32_t>(t); });
+        expect(c.as_byte, [&] { return doc.value_as<uint8_t>(t); });
+        expect(c.as_double, [&] { return doc.value_as<double>(t); });
+        expect(c.as_bool, [&] { return doc.value_as<bool>(t); });
+    }
+    // What set_value writes reads back the same.
+    doc.set_value(t, -42);
+    EXPECT_EQ(doc.value(t), "-42");
+    doc.set_value(t, 0.1);
+    EXPECT_EQ(doc.value_as<double>(t), 0.1);
+    doc.set_value(t, true);
+    EXPECT_EQ(doc.value(t), "true");
+    doc.set_value(t, uint64_t{18446744073709551615u});
+    EXPECT_EQ(doc.value_as<uint64_t>(t), 18446744073709551615u);
+    // A fallback for a missing tag and for an empty value, never for a bad one.
+    EXPECT_EQ(doc.value_or(std::nullopt, 7), 7);
+    EXPECT_EQ(doc.value_or(doc.add_leaf(Document::root, "empty"), 7), 7);
+    EXPECT_EQ(doc.value_or(t, "none"), "18446744073709551615");
+    EXPECT_EQ(doc.value_or(std::nullopt, "none"), "none");
+    FailureOf([&] { doc.value_or(t, 7); }, errc::bad_value);
+}
+
+TEST_F(Hpp, FollowsPathsAsTheToolDoes) {
+    Document doc = Document::load_text(
+        "<a>\n<b=\"1\">\n<b=\"2\">\n<c>\n<d=\"deep\">\n</>\n</>\n<x\x80" "2y=\"slash\">\n<l=\"leaf\">\n");
+    const tag a = doc.children()[0];
+    EXPECT_EQ(doc.value(*doc.at("a/b")), "1");
+    EXPECT_EQ(doc.value(*doc.at("/a/b[2]")), "2");
+    EXPECT_EQ(doc.value(*doc.at("a/c/d")), "deep");
+    EXPECT_EQ(doc.value(*doc.at("c/d", a)), "deep");
+    EXPECT_EQ(doc.value(*doc.at("x\\/y")), "slash");
+    EXPECT_EQ(doc.at("a"), a);
+    for (const char* missing : {"a/b[3]", "a/e", "l/x", "b", "a/b/c"}) {
+        EXPECT_EQ(doc.at(missing), std::nullopt) << missing;
+    }
+}
+
+// The text matches the library's own printer byte for byte: escaped names, doubled quotes,
+// indentation; and save replaces a file only once the whole text is written.
+TEST_F(Hpp, WritesTheTextThePrinterWrites) {
+    Document doc = Document::create();
+    const tag box = doc.add_container(Document::root, "b=x");
+    doc.add_leaf(box, "say", "\"hi\"");
+    doc.add_container(doc.add_container(box, "inner"), "empty");
+    doc.add_leaf(Document::root, "end");
+    const std::string expected =
+        "<b\x80" "1x>\n  <say=\"\"\"hi\"\"\">\n  <inner>\n    <empty>\n    </>\n  </>\n</>\n<end/>\n";
+    EXPECT_EQ(doc.to_string(), expected);
+    std::ostringstream out;
+    doc.write(out);
+    EXPECT_EQ(out.str(), expected);
+    EXPECT_EQ(Document::create().to_string(), "");
+
+    const std::string path = ::testing::TempDir() + "marllib_hpp_saved.marl";
+    std::ofstream(path) << "old";
+    doc.save(path);
+    EXPECT_EQ(Document::load(path).to_string(), expected);
+    // A folder that does not exist: nothing written, and the reason given.
+    const std::string nowhere = ::testing::TempDir() + "marllib_absent_dir/x.marl";
+    const std::string message = FailureOf([&] { doc.save(nowhere); }, errc::unwritable_file);
+    EXPECT_NE(message.find(std::strerror(ENOENT)), std::string::npos) << message;
+    std::remove(path.c_str());
 }
 
 }  // namespace
