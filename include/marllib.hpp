@@ -61,6 +61,7 @@
 // its min and max macros would break code that includes this header.
 extern "C" __declspec(dllimport) int __stdcall MoveFileExA(const char* from, const char* to,
                                                            unsigned long flags);
+extern "C" __declspec(dllimport) unsigned long __stdcall GetLastError(void);
 #endif
 
 namespace marl {
@@ -150,7 +151,9 @@ inline void replace_file(const std::string& path, const std::function<bool(std::
         throw error(errc::unwritable_file, "marllib: cannot write '" + path + "': " + reason);
     };
     if (path.empty() || path.find('\0') != std::string::npos) fail("not a file name");
-    // The first free name of the form PATH.tmpN, opened so that it is never shared.
+    // The first free name of the form PATH.tmpN. (Another writer could take the same name
+    // between the test and the open; the library is for one thread, and a host that saves
+    // from several processes at once must order the saves itself.)
     std::string temporary;
     std::FILE* file = nullptr;
     for (int attempt = 0; file == nullptr; ++attempt) {
@@ -162,25 +165,28 @@ inline void replace_file(const std::string& path, const std::function<bool(std::
         file = std::fopen(temporary.c_str(), "wb");
         if (file == nullptr) fail(last_system_error());
     }
-    const bool written = fill(file) && std::fflush(file) == 0 && std::ferror(file) == 0;
-    const int saved = errno;
-    if (std::fclose(file) != 0 || !written) {
-        if (written) errno = 0;
-        const std::string reason = errno != 0 ? last_system_error()
-                                              : std::generic_category().message(saved);
+    // The first failure's errno, from the writes, the flush or the close.
+    errno = 0;
+    int failure = fill(file) && std::fflush(file) == 0 ? 0 : (errno != 0 ? errno : EIO);
+    if (std::fclose(file) != 0 && failure == 0) failure = errno != 0 ? errno : EIO;
+    if (failure != 0) {
+        std::remove(temporary.c_str());
+        fail(std::generic_category().message(failure));
+    }
+#if defined(_WIN32)
+    if (MoveFileExA(temporary.c_str(), path.c_str(), 1 /* MOVEFILE_REPLACE_EXISTING */) == 0) {
+        const std::string reason = "cannot replace it (Windows error " +
+                                   std::to_string(GetLastError()) + ")";
         std::remove(temporary.c_str());
         fail(reason);
     }
-#if defined(_WIN32)
-    const bool renamed = MoveFileExA(temporary.c_str(), path.c_str(), 1 /* replace */) != 0;
 #else
-    const bool renamed = std::rename(temporary.c_str(), path.c_str()) == 0;
-#endif
-    if (!renamed) {
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
         const std::string reason = last_system_error();
         std::remove(temporary.c_str());
         fail(reason);
     }
+#endif
 }
 
 }  // namespace detail
