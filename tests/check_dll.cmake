@@ -1,15 +1,25 @@
-# Reads a Windows DLL's headers with OBJDUMP (objdump -p) and fails unless LIBRARY is a
-# 32-bit DLL named marllib.dll that exports exactly the library's functions, by their plain
-# names (no _name@N decoration, no forwarding), and imports only from the system's own
-# KERNEL32.dll and msvcrt.dll.
+# Reads a Windows DLL's headers with OBJDUMP (objdump -p) and fails unless LIBRARY is a DLL
+# for the processor that BITS (32 or 64) names, is named marllib.dll, exports exactly the
+# library's functions by their plain names (no _name@N decoration, no forwarding), imports
+# only from the system's own KERNEL32.dll and msvcrt.dll, and carries a version resource with
+# VERSION (MAJOR.MINOR.PATCH) in it. Nothing here runs the DLL, so it holds on any machine.
 set(expected_exports
   marllib_AddTag marllib_Close marllib_Create marllib_GetCollection marllib_GetName
   marllib_GetTagByName marllib_GetTags marllib_GetTagsByName marllib_GetValue marllib_Load
   marllib_SetName marllib_SetValue)
 set(expected_imports KERNEL32.dll msvcrt.dll)
 
-if(NOT OBJDUMP OR NOT LIBRARY)
-  message(FATAL_ERROR "usage: cmake -DOBJDUMP=<objdump> -DLIBRARY=<dll> -P check_dll.cmake")
+if(NOT OBJDUMP OR NOT LIBRARY OR NOT BITS MATCHES "^(32|64)$" OR
+   NOT VERSION MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+$")
+  message(FATAL_ERROR "usage: cmake -DOBJDUMP=<objdump> -DLIBRARY=<dll> -DBITS=32|64 "
+                      "-DVERSION=<major.minor.patch> -P check_dll.cmake")
+endif()
+if(BITS EQUAL 32)
+  set(file_format pei-i386)
+  set(magic 010b)
+else()
+  set(file_format pei-x86-64)
+  set(magic 020b)
 endif()
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY}
                 OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
@@ -18,11 +28,11 @@ if(failed)
 endif()
 
 set(problems)
-if(NOT listing MATCHES "file format pei-i386")
-  list(APPEND problems "not a 32-bit x86 PE file")
+if(NOT listing MATCHES "file format ${file_format}\n")
+  list(APPEND problems "not a ${BITS}-bit x86 PE file")
 endif()
-if(NOT listing MATCHES "Magic[ \t]+010b")
-  list(APPEND problems "not a PE32 image")
+if(NOT listing MATCHES "Magic[ \t]+${magic}")
+  list(APPEND problems "not a PE image of the ${BITS}-bit kind (magic ${magic})")
 endif()
 if(NOT listing MATCHES "\n[ \t]+DLL\n")
   list(APPEND problems "not flagged as a DLL")
@@ -68,6 +78,40 @@ if(NOT imports STREQUAL expected_imports)
   string(REPLACE ";" " " want "${expected_imports}")
   string(REPLACE ";" " " have "${imports}")
   list(APPEND problems "imports differ\n  expected: ${want}\n  found:    ${have}")
+endif()
+
+# The version resource: the fixed part (signature 0xFEEF04BD, structure version 1.0, then the
+# file version as MINOR, MAJOR, 0, PATCH in 16-bit little-endian words) and the product name
+# as the UTF-16 strings that Windows shows in the file's properties.
+function(hex_word number result)
+  math(EXPR low "${number} & 255" OUTPUT_FORMAT HEXADECIMAL)
+  math(EXPR high "${number} >> 8" OUTPUT_FORMAT HEXADECIMAL)
+  string(REGEX REPLACE "^0x" "0" low "${low}")
+  string(REGEX REPLACE "^0x" "0" high "${high}")
+  string(REGEX MATCH "..$" low "${low}")
+  string(REGEX MATCH "..$" high "${high}")
+  set(${result} "${low}${high}" PARENT_SCOPE)
+endfunction()
+function(utf16_hex text result)
+  string(HEX "${text}" hex)
+  string(REGEX REPLACE "(..)" "\\100" hex "${hex}")
+  set(${result} "${hex}" PARENT_SCOPE)
+endfunction()
+file(READ ${LIBRARY} bytes HEX)
+string(REPLACE "." ";" numbers "${VERSION}")
+list(GET numbers 0 major)
+list(GET numbers 1 minor)
+list(GET numbers 2 patch)
+hex_word(${major} major)
+hex_word(${minor} minor)
+hex_word(${patch} patch)
+if(NOT bytes MATCHES "bd04effe00000100${minor}${major}0000${patch}")
+  list(APPEND problems "no version resource with file version ${VERSION}")
+endif()
+utf16_hex("ProductName" product_key)
+utf16_hex("marllib" product)
+if(NOT bytes MATCHES "${product_key}(0000)+${product}0000")
+  list(APPEND problems "the version resource does not name the product marllib")
 endif()
 
 if(problems)

@@ -1,7 +1,8 @@
-/* marllib.dll as a 32-bit Windows host sees it.
+/* marllib.dll as a Windows host sees it, 32-bit or 64-bit.
  *
  * The exports are declared here by hand, with the C types such a host writes for them:
- * long and int for the 32-bit integers, a one-byte bool for the flags. The program links
+ * long and int for the 32-bit integers (both 32 bits on 64-bit Windows too), a one-byte bool
+ * for the flags. The program links
  * through the import library, then checks that handles, result codes, names and values
  * cross the boundary intact, that every function is found by its plain name, and that the
  * DLL carries its version resource. */
@@ -10,7 +11,7 @@
 #include <string.h>
 #include <windows.h>
 
-/* The 32-bit Windows ABI that the exports are written for. */
+/* The Windows ABI that the exports are written for. */
 typedef char long_is_32_bits[sizeof(long) == 4 ? 1 : -1];
 typedef char int_is_32_bits[sizeof(int) == 4 ? 1 : -1];
 typedef char bool_is_one_byte[sizeof(bool) == 1 ? 1 : -1];
@@ -220,9 +221,12 @@ static void exports_by_name(void) {
             ++passed;
         }
     }
+#if defined(__i386__) || defined(_M_IX86)
+    /* 32-bit x86 alone decorates names by calling convention: cdecl's exports carry none. */
     CHECK(GetProcAddress(dll, "_marllib_Create") == NULL);
     CHECK(GetProcAddress(dll, "_marllib_Create@0") == NULL);
-    CHECK((FARPROC)GetProcAddress(dll, "marllib_Create") == (FARPROC)marllib_Create);
+#endif
+    CHECK((AnyFunction)GetProcAddress(dll, "marllib_Create") == (AnyFunction)marllib_Create);
 
     {
         const SetNameBytes set_name =
