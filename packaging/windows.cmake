@@ -12,6 +12,8 @@ else()
   set(dlltool_machine i386)
   set(MARLLIB_WINDOWS_NAME "32-bit Windows (x86)")
   set(MARLLIB_MSVC_PROMPT "x86")
+  # dlltool's import objects carry no safe-exception-handler table, which /SAFESEH demands.
+  set(MARLLIB_MSVC_LINK_OPTION " /link /SAFESEH:NO")
 endif()
 string(REGEX REPLACE "." "=" MARLLIB_WINDOWS_RULE "marllib ${PROJECT_VERSION} for ${MARLLIB_WINDOWS_NAME}")
 get_filename_component(MARLLIB_MINGW_GCC "${CMAKE_C_COMPILER}" NAME)
