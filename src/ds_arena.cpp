@@ -32,18 +32,73 @@ void PreferHugePages(char* start, std::size_t size) {
 #endif
 }
 
+#if defined(_WIN32)
+// Windows maps every large block straight from the system and unmaps it when it is freed, so
+// each new document would fault all of its pages in afresh, which took as long as the load
+// itself (glibc's allocator, by contrast, keeps such blocks once one has been freed). The large
+// blocks of the documents destroyed last are kept for the next ones instead, up to kKeptBytes
+// in all, until the process ends; the library runs on one thread.
+class KeptBlocks {
+public:
+    // A kept block of exactly size bytes, or null.
+    void* Take(std::size_t size) {
+        for (std::size_t i = 0; i < count_; ++i) {
+            if (blocks_[i].size != size) continue;
+            void* const block = blocks_[i].start;
+            blocks_[i] = blocks_[--count_];
+            bytes_ -= size;
+            return block;
+        }
+        return nullptr;
+    }
+    // Keeps block, or frees it when it is small (the heap serves those well) or there is no room.
+    void Give(void* block, std::size_t size) {
+        if (size < kSmallestKept || count_ == kMaxBlocks || size > kKeptBytes - bytes_) {
+            ::operator delete(block);
+            return;
+        }
+        blocks_[count_++] = {block, size};
+        bytes_ += size;
+    }
+
+private:
+    static constexpr std::size_t kSmallestKept = std::size_t{256} << 10;
+    static constexpr std::size_t kKeptBytes = std::size_t{96} << 20;
+    static constexpr std::size_t kMaxBlocks = 32;
+    struct Kept {
+        void* start;
+        std::size_t size;
+    };
+    Kept blocks_[kMaxBlocks] = {};
+    std::size_t count_ = 0;
+    std::size_t bytes_ = 0;
+};
+KeptBlocks keptBlocks;
+
+void* NewBlock(std::size_t size) {
+    void* const kept = keptBlocks.Take(size);
+    return kept != nullptr ? kept : ::operator new(size);
+}
+void DeleteBlock(void* block, std::size_t size) { keptBlocks.Give(block, size); }
+#else
+void* NewBlock(std::size_t size) { return ::operator new(size); }
+void DeleteBlock(void* block, std::size_t /*size*/) { ::operator delete(block); }
+#endif
+
 }  // namespace
 
 struct Arena::Block {
     Block* previous;
+    std::size_t size;  // of the whole block, header included
 };
 
-constexpr std::size_t kHeader = RoundUp(sizeof(void*), kAlign);
+// A block starts with its Block: the previous block and its own size.
+constexpr std::size_t kHeader = RoundUp(sizeof(void*) + sizeof(std::size_t), kAlign);
 
 Arena::~Arena() {
     while (blocks != nullptr) {
         Block* const previous = blocks->previous;
-        ::operator delete(blocks);
+        DeleteBlock(blocks, blocks->size);
         blocks = previous;
     }
 }
@@ -53,7 +108,8 @@ void* Arena::AllocateSlow(std::size_t size) {
         // A piece this large gets a block of its own, kept behind the newest block so that
         // the newest block's free space stays in use.
         if (size > SIZE_MAX - kHeader) throw std::bad_alloc();
-        auto* const block = static_cast<Block*>(::operator new(kHeader + size));
+        auto* const block = static_cast<Block*>(NewBlock(kHeader + size));
+        block->size = kHeader + size;
         char* const piece = reinterpret_cast<char*>(block) + kHeader;
         if (blocks == nullptr) {
             block->previous = nullptr;
@@ -68,7 +124,8 @@ void* Arena::AllocateSlow(std::size_t size) {
     // Blocks grow with the pieces asked for, so that a run of large pieces (long values, say)
     // shares a few blocks instead of taking one each.
     while (size > nextBlockSize / 4) nextBlockSize *= 2;
-    auto* const block = static_cast<Block*>(::operator new(nextBlockSize));
+    auto* const block = static_cast<Block*>(NewBlock(nextBlockSize));
+    block->size = nextBlockSize;
     block->previous = blocks;
     blocks = block;
     next = reinterpret_cast<char*>(block) + kHeader;
