@@ -32,8 +32,7 @@ add_custom_command(OUTPUT ${import_library}
 add_custom_target(marllib_msvc_import_library ALL DEPENDS ${import_library})
 
 install(FILES ${import_library} ${def} DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development)
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_CURRENT_BINARY_DIR}/README.txt
-        DESTINATION . COMPONENT Development)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION . COMPONENT Development)
 
 # The archive takes the two components above; the CMake package stays out of it.
 set(CPACK_GENERATOR ZIP)
