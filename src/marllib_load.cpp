@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -32,19 +33,36 @@ struct FileCloser {
 constexpr size_t kMaxBytes = static_cast<size_t>(std::numeric_limits<int32_t>::max());
 constexpr size_t kFirstRoom = size_t{64} << 10;  // where the stream says nothing of its size
 
-constexpr long kMoved = -2;  // the stream went to its end and could not come back
+constexpr int64_t kMoved = -2;  // the stream went to its end and could not come back
+
+// Positions in 64 bits where long has 32 (all of Windows, 32-bit Linux), so that a file of
+// 2 GiB or more says so instead of failing to say anything.
+int64_t Tell(FILE* stream) {
+#if defined(_WIN32)
+    return _ftelli64(stream);
+#else
+    return ftello(stream);
+#endif
+}
+bool Seek(FILE* stream, int64_t offset, int origin) {
+#if defined(_WIN32)
+    return _fseeki64(stream, offset, origin) == 0;
+#else
+    return fseeko(stream, static_cast<off_t>(offset), origin) == 0;
+#endif
+}
 
 // The bytes from the stream's position to its end, as far as the stream can say: -1 when it
 // cannot be searched (a pipe, a terminal), kMoved when the search lost the position. Only a
 // hint: a file of /proc says 0 and has bytes, and any file may change while it is read.
 // Otherwise the position and errno are left as they were.
-long RemainingHint(FILE* stream) {
+int64_t RemainingHint(FILE* stream) {
     const int savedErrno = errno;
-    long remaining = -1;
-    const long here = std::ftell(stream);
-    if (here >= 0 && std::fseek(stream, 0, SEEK_END) == 0) {
-        const long end = std::ftell(stream);
-        if (std::fseek(stream, here, SEEK_SET) != 0) return kMoved;
+    int64_t remaining = -1;
+    const int64_t here = Tell(stream);
+    if (here >= 0 && Seek(stream, 0, SEEK_END)) {
+        const int64_t end = Tell(stream);
+        if (!Seek(stream, here, SEEK_SET)) return kMoved;
         if (end >= here) remaining = end - here;
     }
     errno = savedErrno;
@@ -62,17 +80,22 @@ void Regrow(std::unique_ptr<char[]>& data, size_t used, size_t room) {
 
 bool ReadStream(FILE* stream, FileBytes& bytes) {
     if (stream == nullptr) return false;
-    long hint = RemainingHint(stream);
+    int64_t hint = RemainingHint(stream);
     if (hint == kMoved) return false;
-    if (hint > static_cast<long>(kMaxBytes)) {
-        // Taken at its word once it delivers a byte, rather than read to the limit first. A
-        // directory may claim such a size too, and fails here on its read error.
-        if (std::fgetc(stream) != EOF) {
+    if (hint > 0) {
+        // A size is taken at its word once the stream delivers a byte, rather than read to the
+        // limit first. A directory may claim any size (ext4 gives 2^31 - 1 to 32-bit programs,
+        // room that could not be had) and fails here on its read error.
+        const int first = std::fgetc(stream);
+        if (first == EOF) {
+            if (std::ferror(stream) != 0) return false;
+            hint = 0;  // it had nothing after all
+        } else if (hint > static_cast<int64_t>(kMaxBytes)) {
             errno = EFBIG;
             return false;
+        } else {
+            std::ungetc(first, stream);
         }
-        if (std::ferror(stream) != 0) return false;
-        hint = 0;  // it had nothing after all
     }
     // One byte beyond the hint, so that a file of the size it says ends in one more read
     // without growing; from there the room doubles up to one byte over the limit.
