@@ -54,15 +54,17 @@ public:
     // Reallocation copies the live elements; if it throws, the triple is unchanged.
     void reserve() {
         if (*count < *capacity) return;
-        const auto largest = static_cast<std::size_t>(std::numeric_limits<I>::max());
         const auto held = static_cast<std::size_t>(*capacity);
-        if (held >= largest) throw std::bad_alloc();
-        const std::size_t grown = held == 0 ? 1 : std::min(held * 2, largest);
-        T* const fresh = arena ? arena->AllocateArray<T>(grown) : new T[grown];
-        std::copy(*array, *array + *count, fresh);
-        if (!arena) delete[] *array;
-        *array = fresh;
-        *capacity = static_cast<I>(grown);
+        if (held >= kLargest) throw std::bad_alloc();
+        regrow(held == 0 ? 1 : std::min(held * 2, kLargest));
+    }
+
+    // Makes room for more elements beyond the count in one step, for a caller that knows how
+    // many will come; the capacity becomes at least count + more (at most the largest I).
+    void reserve(I more) {
+        if (more <= *capacity - *count) return;
+        regrow(std::min(static_cast<std::size_t>(*count) + static_cast<std::size_t>(more),
+                        kLargest));
     }
 
     // Appends after a reserve() on the same, unchanged triple. Never fails.
@@ -104,6 +106,17 @@ public:
     }
 
 private:
+    static constexpr auto kLargest = static_cast<std::size_t>(std::numeric_limits<I>::max());
+
+    // Moves the elements to a new array of room elements (no fewer than the count).
+    void regrow(std::size_t room) {
+        T* const fresh = arena ? arena->AllocateArray<T>(room) : new T[room];
+        std::copy(*array, *array + *count, fresh);
+        if (!arena) delete[] *array;
+        *array = fresh;
+        *capacity = static_cast<I>(room);
+    }
+
     // cppcheck-suppress constParameter ; value is an element, whatever type T is
     I find(T value) const {
         for (I i = 0; i < *count; ++i) {

@@ -22,10 +22,30 @@ int32_t Document::CheckCollection(int32_t collection) const {
     return 0;
 }
 
+void Document::ReserveTables(int32_t moreTags, int32_t moreContainers) noexcept {
+    try {
+        TagTable().reserve(moreTags);
+        CollectionTable().reserve(moreContainers);
+    } catch (const std::bad_alloc&) {
+        // Only a hint: the tables grow as they go.
+    }
+}
+
 int32_t Document::AddTag(int32_t collection, const char* name, int32_t length, bool isLeaf) {
     if (isLeaf) return AddLeaf(collection, name, length, nullptr, 0);
     if (const int32_t failure = CheckCollection(collection)) return failure;
+    Collection* own = nullptr;
+    return AddContainerTo(*MutableCollectionAt(collection), name, length, own);
+}
 
+int32_t Document::AddLeaf(int32_t collection, const char* name, int32_t length,
+                          const char* value, int32_t valueLength) {
+    if (const int32_t failure = CheckCollection(collection)) return failure;
+    return AddLeafTo(*MutableCollectionAt(collection), name, length, value, valueLength);
+}
+
+int32_t Document::AddContainerTo(Collection& target, const char* name, int32_t length,
+                                 Collection*& own) {
     auto collectionTable = CollectionTable();
     collectionTable.reserve();
     if (!Tag::ValidName(name, length)) {
@@ -36,30 +56,27 @@ int32_t Document::AddTag(int32_t collection, const char* name, int32_t length, b
 
     // Everything that can fail comes first and changes nothing that can be seen: room in the
     // tables, then the new objects. Only then is the tag linked in.
-    Collection* const target = MutableCollectionAt(collection);
     TagTable().reserve();
-    target->Reserve();
-    Collection* const own = NewCollection();
+    target.Reserve();
+    Collection* const fresh = NewCollection();
     Tag* const tag = Tag::Create(arena, name, length, false, collectionCount);
 
-    collectionTable.appendReserved(own);
+    collectionTable.appendReserved(fresh);
+    own = fresh;
     return Link(target, tag);
 }
 
-int32_t Document::AddLeaf(int32_t collection, const char* name, int32_t length,
-                          const char* value, int32_t valueLength) {
-    if (const int32_t failure = CheckCollection(collection)) return failure;
+int32_t Document::AddLeafTo(Collection& target, const char* name, int32_t length,
+                            const char* value, int32_t valueLength) {
     if (!Tag::ValidName(name, length)) return AddTagFailure::kBadName;
-
     // As for a container: room first, then the tag, then the links.
-    Collection* const target = MutableCollectionAt(collection);
     TagTable().reserve();
-    target->Reserve();
+    target.Reserve();
     return Link(target, Tag::Create(arena, name, length, true, -1, value, valueLength));
 }
 
-int32_t Document::Link(Collection* target, Tag* tag) noexcept {
-    target->AppendReserved(tagCount);
+int32_t Document::Link(Collection& target, Tag* tag) noexcept {
+    target.AppendReserved(tagCount);
     TagTable().appendReserved(tag);
     return tagCount - 1;
 }

@@ -78,6 +78,25 @@ public:
                           int32_t max) const;
     int32_t GetTagByName(int32_t collection, const char* name, int32_t length) const;
 
+    // For a builder that fills the document in text order and keeps the collection it fills
+    // (MarlClass::Handler): AddLeaf and AddTag of a container into target, a collection of this
+    // document, without looking it up; otherwise the same checks and results. own receives a
+    // new container's collection.
+    int32_t AddLeafTo(Collection& target, const char* name, int32_t length, const char* value,
+                      int32_t valueLength);
+    int32_t AddContainerTo(Collection& target, const char* name, int32_t length,
+                           Collection*& own);
+    // The collection at an index (the root for kRoot), to be filled; null out of range.
+    Collection* MutableCollectionAt(int32_t collection) {
+        if (collection == kRoot) return &root;
+        return HasCollection(collection) ? static_cast<Collection*>(collections[collection])
+                                         : nullptr;
+    }
+    // Makes room in the tables for about moreTags tags and moreContainers containers beyond
+    // those held, so that a reader that knows roughly what comes does not copy the tables as
+    // they grow. A hint: when the room cannot be had, the tables grow as they go.
+    void ReserveTables(int32_t moreTags, int32_t moreContainers) noexcept;
+
     // Writes the tree under the root to stream as Marl text, one tag per line, indented by two
     // spaces per level. Names and values are written in full and escaped the way the reader
     // decodes them, so the text loads back into the same tree. An empty document writes
@@ -108,11 +127,6 @@ private:
         return collection >= 0 && collection < collectionCount;
     }
     Tag* MutableTagAt(int32_t tag) { return HasTag(tag) ? static_cast<Tag*>(tags[tag]) : nullptr; }
-    Collection* MutableCollectionAt(int32_t collection) {
-        if (collection == kRoot) return &root;
-        return HasCollection(collection) ? static_cast<Collection*>(collections[collection])
-                                         : nullptr;
-    }
     // The views through which the tables grow.
     DS::Collection<Marl::Tag*, int32_t> TagTable() { return {&tagCount, &tagCapacity, &tags}; }
     DS::Collection<Marl::Collection*, int32_t> CollectionTable() {
@@ -121,7 +135,7 @@ private:
 
     // Appends a new tag to target and to the tag table, both of which have room for it, and
     // returns its index.
-    int32_t Link(Collection* target, Tag* tag) noexcept;
+    int32_t Link(Collection& target, Tag* tag) noexcept;
     // A new, empty collection in the arena, not yet in the collection table.
     Collection* NewCollection();
     // 0 when the collection exists, otherwise the CollectionFailure code.

@@ -8,13 +8,78 @@
 #include <limits>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "marlclass_handler.h"
+#include "marllib_format.hpp"
 #include "marlparser.h"
 
 namespace MarlLib {
 
+namespace {
+
+// What a quick look at the text says the document will hold: every tag starts with a '<' that
+// no '/' follows, and every container ends with "</". Malformed text and '<' inside values
+// make both counts too high, never too low for well-formed text.
+struct Outlook {
+    int32_t tags = 0;
+    int32_t containers = 0;
+};
+
+#if defined(__SSE2__)
+// The sum of the 16 byte lanes.
+int32_t SumLanes(__m128i counts) {
+    const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+    return _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+}
+#endif
+
+Outlook Foresee(const char* text, int32_t length) {
+    Outlook outlook;
+    const char* at = text;
+    const char* const last = text + length - 1;  // every '<' here has a byte after it
+#if defined(__SSE2__)
+    // 16 bytes at a time, against the 16 bytes one further on for what follows each '<'. Each
+    // byte lane counts its own finds (a match is -1, subtracted) for up to 255 groups, and the
+    // lanes are then summed.
+    const __m128i open = _mm_set1_epi8('<');
+    const __m128i slash = _mm_set1_epi8('/');
+    while (last - at >= 16) {
+        __m128i opens = _mm_setzero_si128();
+        __m128i closes = _mm_setzero_si128();
+        for (int group = 0; group < 255 && last - at >= 16; ++group, at += 16) {
+            const __m128i isOpen =
+                _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), open);
+            const __m128i isSlash =
+                _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1)), slash);
+            opens = _mm_sub_epi8(opens, isOpen);
+            closes = _mm_sub_epi8(closes, _mm_and_si128(isOpen, isSlash));
+        }
+        outlook.tags += SumLanes(opens) - SumLanes(closes);
+        outlook.containers += SumLanes(closes);
+    }
+#endif
+    for (; at < last; ++at) {
+        if (*at != '<') continue;
+        if (at[1] == '/') {
+            ++outlook.containers;
+        } else {
+            ++outlook.tags;
+        }
+    }
+    return outlook;
+}
+
+}  // namespace
+
 std::unique_ptr<MarlClass::Document> LoadText(const char* text, int32_t length) {
     auto document = std::make_unique<MarlClass::Document>();
+    if (text != nullptr && length >= MarlFormat::kShortestTagText) {
+        const Outlook outlook = Foresee(text, length);
+        document->ReserveTables(outlook.tags, outlook.containers);
+    }
     MarlClass::Handler builder(document.get());
     const auto parser = MarlParser::Parser::Create(&builder, text, length);
     if (parser) {
