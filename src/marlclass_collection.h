@@ -11,27 +11,52 @@
 
 namespace MarlClass {
 
+// A collection with one entry, as every container of a chain of nested ones has, keeps it in
+// the object itself; an array is taken from the arena from the second entry on. An empty
+// collection takes nothing but the object.
 class Collection : public Marl::Collection {
 public:
-    explicit Collection(DS::Arena& arena) : arena(&arena) {}
+    Collection() = default;
     Collection(const Collection&) = delete;
     Collection& operator=(const Collection&) = delete;
 
-    // Makes room for one more index, so that AppendReserved cannot fail.
-    void Reserve() { View().reserve(); }
-    void AppendReserved(int32_t tag) noexcept { View().appendReserved(tag); }
+    // Makes room for one more index, so that AppendReserved cannot fail. arena is the
+    // document's, the same for every call.
+    void Reserve(DS::Arena& arena) {
+        if (count < capacity) return;
+        if (capacity == 0) {
+            capacity = 1;  // the entry goes into the object
+            return;
+        }
+        if (capacity == 1) {
+            int32_t* const array = arena.AllocateArray<int32_t>(2);
+            array[0] = place.single;
+            place.items = array;
+            capacity = 2;
+            return;
+        }
+        DS::Collection<int32_t, int32_t>(&count, &capacity, &place.items, &arena).reserve();
+    }
+    void AppendReserved(int32_t tag) noexcept {
+        if (capacity == 1) {
+            place.single = tag;
+        } else {
+            place.items[count] = tag;
+        }
+        ++count;
+    }
 
     // Count() tag indices at Items(), in the order the tags were added.
     int32_t Count() const { return count; }
-    const int32_t* Items() const { return items; }
+    const int32_t* Items() const { return capacity <= 1 ? &place.single : place.items; }
 
 private:
-    DS::Collection<int32_t, int32_t> View() { return {&count, &capacity, &items, arena}; }
-
     int32_t count = 0;
-    int32_t capacity = 0;  // the indices that items has room for
-    int32_t* items = nullptr;
-    DS::Arena* arena;
+    int32_t capacity = 0;  // the indices there is room for: 0 or 1 in place.single
+    union Place {
+        int32_t single;  // with capacity 0 or 1
+        int32_t* items;  // with a larger capacity: an array from the arena
+    } place{0};
 };
 
 }  // namespace MarlClass

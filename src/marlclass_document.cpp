@@ -13,7 +13,7 @@ Document::~Document() {
 }
 
 Collection* Document::NewCollection() {
-    return new (arena.Allocate(sizeof(Collection), alignof(Collection))) Collection(arena);
+    return new (arena.Allocate(sizeof(Collection), alignof(Collection))) Collection();
 }
 
 int32_t Document::CheckCollection(int32_t collection) const {
@@ -22,13 +22,9 @@ int32_t Document::CheckCollection(int32_t collection) const {
     return 0;
 }
 
-void Document::ReserveTables(int32_t moreTags, int32_t moreContainers) noexcept {
-    try {
-        TagTable().reserve(moreTags);
-        CollectionTable().reserve(moreContainers);
-    } catch (const std::bad_alloc&) {
-        // Only a hint: the tables grow as they go.
-    }
+void Document::ReserveTables(int32_t moreTags, int32_t moreContainers) {
+    TagTable().reserve(moreTags);
+    CollectionTable().reserve(moreContainers);
 }
 
 int32_t Document::AddTag(int32_t collection, const char* name, int32_t length, bool isLeaf) {
@@ -57,7 +53,7 @@ int32_t Document::AddContainerTo(Collection& target, const char* name, int32_t l
     // Everything that can fail comes first and changes nothing that can be seen: room in the
     // tables, then the new objects. Only then is the tag linked in.
     TagTable().reserve();
-    target.Reserve();
+    target.Reserve(arena);
     Collection* const fresh = NewCollection();
     Tag* const tag = Tag::Create(arena, name, length, false, collectionCount);
 
@@ -71,7 +67,7 @@ int32_t Document::AddLeafTo(Collection& target, const char* name, int32_t length
     if (!Tag::ValidName(name, length)) return AddTagFailure::kBadName;
     // As for a container: room first, then the tag, then the links.
     TagTable().reserve();
-    target.Reserve();
+    target.Reserve(arena);
     return Link(target, Tag::Create(arena, name, length, true, -1, value, valueLength));
 }
 

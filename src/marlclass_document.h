@@ -92,10 +92,10 @@ public:
         return HasCollection(collection) ? static_cast<Collection*>(collections[collection])
                                          : nullptr;
     }
-    // Makes room in the tables for about moreTags tags and moreContainers containers beyond
-    // those held, so that a reader that knows roughly what comes does not copy the tables as
-    // they grow. A hint: when the room cannot be had, the tables grow as they go.
-    void ReserveTables(int32_t moreTags, int32_t moreContainers) noexcept;
+    // Makes room in the tables for moreTags tags and moreContainers containers beyond those
+    // held, so that a reader that knows what comes does not copy the tables as they grow.
+    // Throws std::bad_alloc when the room cannot be had; nothing that can be seen changes.
+    void ReserveTables(int32_t moreTags, int32_t moreContainers);
 
     // Writes the tree under the root to stream as Marl text, one tag per line, indented by two
     // spaces per level. Names and values are written in full and escaped the way the reader
@@ -141,7 +141,7 @@ private:
     // 0 when the collection exists, otherwise the CollectionFailure code.
     int32_t CheckCollection(int32_t collection) const;
 
-    Collection root{arena};                    // collection index kRoot
+    Collection root;                    // collection index kRoot
     int32_t tagCount = 0;
     int32_t tagCapacity = 0;                   // the tags that tags has room for
     Marl::Tag** tags = nullptr;                // tagCount tags, in creation order

@@ -21,7 +21,7 @@ DS::Collection<int32_t, int32_t> Handler::ParentStack() {
 MARLLIB_FLATTEN void Handler::Leaf(const char* name, int32_t nameLength, const char* value,
                                    int32_t valueLength) {
     if (droppedDepth > 0) return;
-    document->AddLeaf(current, name, nameLength, value, valueLength);
+    document->AddLeafTo(*target, name, nameLength, value, valueLength);
 }
 
 MARLLIB_FLATTEN void Handler::Tree(const char* name, int32_t nameLength) {
@@ -32,15 +32,16 @@ MARLLIB_FLATTEN void Handler::Tree(const char* name, int32_t nameLength) {
     // Room on the stack first, so that a failed allocation leaves the builder in step.
     auto stack = ParentStack();
     stack.reserve();
-    const int32_t tag = document->AddTag(current, name, nameLength, false);
-    if (tag < 0) {
+    Collection* own = nullptr;
+    if (document->AddContainerTo(*target, name, nameLength, own) < 0) {
         droppedDepth = 1;
         return;
     }
     // Every collection on the stack is distinct (each container has its own), so the
     // duplicate scan of push is not needed.
     stack.appendReserved(current);
-    current = document->GetCollection(tag);
+    current = document->CollectionCount() - 1;  // own is the newest collection
+    target = own;
 }
 
 void Handler::End() {
@@ -49,7 +50,9 @@ void Handler::End() {
         return;
     }
     // A closing tag with no open container is ignored.
-    if (parentCount > 0) current = ParentStack().pop();
+    if (parentCount == 0) return;
+    current = ParentStack().pop();
+    target = document->MutableCollectionAt(current);
 }
 
 }  // namespace MarlClass

@@ -12,10 +12,11 @@
 
 namespace MarlClass {
 
-class Handler : public MarlParser::Handler {
+class Handler final : public MarlParser::Handler {
 public:
     // Fills document, which stays the caller's.
-    explicit Handler(Document* document) : document(document) {}
+    explicit Handler(Document* document)
+        : document(document), target(document->MutableCollectionAt(Document::kRoot)) {}
     ~Handler() override;
 
     void Leaf(const char* name, int32_t nameLength, const char* value,
@@ -36,6 +37,7 @@ private:
     int32_t* parentStack = nullptr;  // container, outermost first
     int32_t parentCapacity = 0;
     int32_t current = Document::kRoot;
+    Collection* target;  // the collection at index current, held so that no tag looks it up
     // Containers opened inside one whose add failed, counting that one. Everything in such a
     // region is dropped; when it closes, building goes on in the collection that was current.
     int32_t droppedDepth = 0;

@@ -30,11 +30,24 @@ public:
     virtual void Invalid() = 0;
 };
 
+// The decoding path of BasicEntityHandler, for names with escapes and values with quote bytes
+// (rare, so through the Handler interface): decodes and raises the event on target.
+void LeafDecoded(Handler& target, const char* name, int32_t nameLength, const char* value,
+                 int32_t valueLength, bool nameEscapes, bool valueQuotes);
+void TreeDecoded(Handler& target, const char* name, int32_t nameLength);
+// True when length bytes at bytes (which may be null) hold byte.
+bool Holds(const char* bytes, int32_t length, char byte);
+
 // Decodes what the parser slices out of the text and forwards every event to its target:
 // names lose their escapes and are cut to 64 bytes, values lose their doubled quote bytes
 // (the rules are MarlFormat's). The target always sees a non-null value pointer, also for a
 // leaf without value. The target is not owned.
-class EntityHandler final : public Handler {
+//
+// Target is a Handler; the events reach it through the Handler interface unless Target is a
+// final class, when the calls are direct (the library's own builder is one). EntityHandler
+// forwards to any Handler.
+template <typename Target>
+class BasicEntityHandler final : public Handler {
 public:
     // What a reader of the raw bytes already knows about them, so that they need no second
     // look: whether the name holds an escape byte, whether the value holds a quote byte.
@@ -43,18 +56,25 @@ public:
         bool valueQuotes;
     };
 
-    explicit EntityHandler(Handler* target) : target(target) {}
+    explicit BasicEntityHandler(Target* target) : target(target) {}
 
     // Kept so that an EntityHandler is a Handler: they scan the bytes, then go the scanned way.
     void Leaf(const char* name, int32_t nameLength, const char* value,
-              int32_t valueLength) override;
-    void Tree(const char* name, int32_t nameLength) override;
+              int32_t valueLength) override {
+        Leaf(name, nameLength, value, valueLength,
+             Scanned{Holds(name, nameLength, MarlFormat::kEscape),
+                     Holds(value, valueLength, MarlFormat::kQuote)});
+    }
+    void Tree(const char* name, int32_t nameLength) override {
+        Tree(name, nameLength, Holds(name, nameLength, MarlFormat::kEscape));
+    }
     // The same events from a reader that has scanned the raw bytes itself. Names without
     // escapes and values without quotes, the usual case, pass straight through.
     void Leaf(const char* name, int32_t nameLength, const char* value, int32_t valueLength,
               Scanned scanned) {
         if (scanned.nameEscapes || scanned.valueQuotes) {
-            LeafDecoded(name, nameLength, value, valueLength, scanned);
+            LeafDecoded(*target, name, nameLength, value, valueLength, scanned.nameEscapes,
+                        scanned.valueQuotes);
             return;
         }
         const int32_t cut = nameLength < MarlFormat::kNameMax ? nameLength : MarlFormat::kNameMax;
@@ -66,7 +86,7 @@ public:
     }
     void Tree(const char* name, int32_t nameLength, bool nameEscapes) {
         if (nameEscapes) {
-            TreeDecoded(name, nameLength);
+            TreeDecoded(*target, name, nameLength);
             return;
         }
         target->Tree(name, nameLength < MarlFormat::kNameMax ? nameLength : MarlFormat::kNameMax);
@@ -74,19 +94,14 @@ public:
     void End() override { target->End(); }
     void Invalid() override { target->Invalid(); }
 
-private:
     // What a leaf without value gets: a valid pointer to no bytes.
     static constexpr char kNoValue[1] = {0};
 
-    void LeafDecoded(const char* name, int32_t nameLength, const char* value,
-                     int32_t valueLength, Scanned scanned);
-    void TreeDecoded(const char* name, int32_t nameLength);
-    // Points name at the decoded form of the raw name: the raw bytes themselves when they
-    // hold no escape byte, otherwise buffer (MarlFormat::kNameMax bytes). Returns the decoded length.
-    static int32_t DecodeName(const char*& name, int32_t length, bool escapes, char* buffer);
-
-    Handler* target;
+private:
+    Target* target;
 };
+
+using EntityHandler = BasicEntityHandler<Handler>;
 
 }  // namespace MarlParser
 
