@@ -257,9 +257,9 @@ Forms MakeBigValues(uint64_t leaves, size_t valueBytes, uint64_t seed) {
     return forms;
 }
 
-Forms MakeDeep(uint64_t depth) {
+Forms MakeDeep(uint64_t depth, bool indented) {
     Forms forms;
-    Writer w(forms, false);
+    Writer w(forms, indented);
     for (uint64_t i = 0; i < depth; ++i) w.Open(kBlocks[i % std::size(kBlocks)]);
     w.Finish();
     return forms;

@@ -60,8 +60,9 @@ Forms MakeConfig(uint64_t tags, uint64_t seed);
 Forms MakeFlat(uint64_t leaves, uint64_t seed);
 // `leaves` leaves in the root collection, each with a value of `valueBytes` bytes.
 Forms MakeBigValues(uint64_t leaves, size_t valueBytes, uint64_t seed);
-// `depth` containers, each the only entry of the one before; the innermost is empty.
-Forms MakeDeep(uint64_t depth);
+// `depth` containers, each the only entry of the one before; the innermost is empty. Not
+// indented unless `indented`; indented, its Marl form is what marllib's printer writes.
+Forms MakeDeep(uint64_t depth, bool indented = false);
 // `depth` containers nested as in MakeDeep, the innermost holding `siblings` empty containers:
 // every sibling is opened and closed at depth `depth`. Indented, as every indented shape is,
 // by two spaces per level up to 64 levels, the most that marllib's printer writes.

@@ -469,8 +469,8 @@ private:
 
 class PugixmlPrinter : public Printer {
 public:
-    PugixmlPrinter(const std::string& xml, const Expected& expected)
-        : xml_(xml), expected_(expected) {}
+    PugixmlPrinter(const std::string& xml, const Expected& expected, const char* indent)
+        : xml_(xml), expected_(expected), indent_(indent) {}
 
     bool Prepare(std::string& why) override {
         const pugi::xml_parse_result result = document_.load_buffer(xml_.data(), xml_.size());
@@ -480,7 +480,7 @@ public:
     }
     void Print(FILE* stream) override {
         pugi::xml_writer_file writer(stream);
-        document_.save(writer, "  ", pugi::format_indent | pugi::format_no_declaration);
+        document_.save(writer, indent_, pugi::format_indent | pugi::format_no_declaration);
     }
     // pugixml writes its own layout (<a /> for an empty element, say): read it back instead.
     bool Verify(const char* text, size_t length, std::string& why) override {
@@ -498,6 +498,7 @@ public:
 private:
     const std::string& xml_;
     const Expected& expected_;
+    const char* indent_;
     pugi::xml_document document_;
 };
 
@@ -528,8 +529,9 @@ Reader* NewRapidjson(const std::string& json, const Expected& expected) {
     return new RapidjsonReader(json, expected);
 }
 Printer* NewMarllibPrinter(const std::string& marl) { return new MarllibPrinter(marl); }
-Printer* NewPugixmlPrinter(const std::string& xml, const Expected& expected) {
-    return new PugixmlPrinter(xml, expected);
+Printer* NewPugixmlPrinter(const std::string& xml, const Expected& expected,
+                           const char* indent) {
+    return new PugixmlPrinter(xml, expected, indent);
 }
 
 void InitReaders() {

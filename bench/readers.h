@@ -22,7 +22,9 @@ Reader* NewRapidjson(const std::string& json, const Expected& expected);
 // marllib's Document::Print must write exactly the generated Marl text; pugixml's save is
 // read back and must give the generated tree.
 Printer* NewMarllibPrinter(const std::string& marl);
-Printer* NewPugixmlPrinter(const std::string& xml, const Expected& expected);
+// pugixml's save with format_indent and `indent` per level ("" for one element per line).
+Printer* NewPugixmlPrinter(const std::string& xml, const Expected& expected,
+                           const char* indent = "  ");
 
 // One-time set-up and the versions of the peers, for the report's header.
 void InitReaders();

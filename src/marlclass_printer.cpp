@@ -4,8 +4,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <utility>
 
 #include "ds.h"
 #include "marllib_format.hpp"
@@ -89,50 +87,44 @@ struct StackNode {
     int32_t position;
 };
 
-// The frames of the walk: owned here, so that they are released however the walk ends.
+// The frames of the walk, by value in one array that doubles as it grows: owned here, so that
+// it is released however the walk ends, and a container costs no allocation of its own.
 class FrameStack {
 public:
     FrameStack() = default;
-    ~FrameStack() {
-        while (count > 0) delete View().pop();
-        delete[] frames;
-    }
+    ~FrameStack() { delete[] frames; }
     FrameStack(const FrameStack&) = delete;
     FrameStack& operator=(const FrameStack&) = delete;
-    DS::Collection<StackNode*, int> View() { return {&count, &capacity, &frames}; }
+    DS::Collection<StackNode, int> View() { return {&count, &capacity, &frames}; }
 
 private:
     int count = 0;
     int capacity = 0;
-    StackNode** frames = nullptr;
+    StackNode* frames = nullptr;
 };
 
 // Writes the entries of collection, and everything under them, depth levels deep.
 void PrintCollection(TextOutput& out, const Document& document, const Collection& collection,
                      int depth) {
-    // The walk keeps its frames on the heap, so any depth of nesting prints.
+    // The walk keeps its frames on the heap, so any depth of nesting prints. The innermost
+    // one, the frontier, is kept apart from them.
     FrameStack stack;
     auto frames = stack.View();
-    std::unique_ptr<StackNode> frontier(new StackNode{&collection, 0});
+    StackNode frontier{&collection, 0};
     for (;;) {
-        const Collection& walked = *frontier->collection;
-        if (frontier->position < walked.Count()) {
-            const Tag& tag = *document.TagAt(walked.Items()[frontier->position]);
+        const Collection& walked = *frontier.collection;
+        if (frontier.position < walked.Count()) {
+            const Tag& tag = *document.TagAt(walked.Items()[frontier.position]);
             WriteTag(out, tag, depth + frames.size());
-            if (tag.IsLeaf()) {
-                ++frontier->position;
-                continue;
-            }
-            std::unique_ptr<StackNode> inner(
-                new StackNode{document.CollectionAt(tag.CollectionIndex()), 0});
+            ++frontier.position;
+            if (tag.IsLeaf()) continue;
             frames.reserve();
-            frames.appendReserved(frontier.release());
-            frontier = std::move(inner);
+            frames.appendReserved(frontier);
+            frontier = {document.CollectionAt(tag.CollectionIndex()), 0};
             continue;
         }
         if (frames.size() == 0) return;
-        frontier.reset(frames.pop());
-        ++frontier->position;  // past the container just finished
+        frontier = frames.pop();  // its position is already past the container just finished
         Indent(out, depth + frames.size());
         out.Put("</>\n");
     }
