@@ -25,6 +25,11 @@ public:
     void End() override;
     void Invalid() override {}
 
+    // Makes room for depth open containers at once, so that the parent stack is not copied as
+    // it grows, for a reader that knows how deep the text can nest (no deeper than it has
+    // containers). Throws std::bad_alloc when the room cannot be had; nothing changes then.
+    void ReserveDepth(int32_t depth) { ParentStack().reserve(depth); }
+
     // The collection that receives new tags, and the number of open containers.
     int32_t Current() const { return current; }
     int32_t Depth() const { return parentCount; }

@@ -103,6 +103,7 @@ std::unique_ptr<MarlClass::Document> LoadText(const char* text, int32_t length) 
     const Outlook outlook = Foresee(text, length);
     document->ReserveTables(outlook.tags, outlook.containers);
     MarlClass::Handler builder(document.get());
+    builder.ReserveDepth(outlook.containers);
     Read(builder, text, length);
     return document;
 }
