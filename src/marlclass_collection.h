@@ -38,7 +38,8 @@ public:
         DS::Collection<int32_t, int32_t>(&count, &capacity, &place.items, &arena).reserve();
     }
     void AppendReserved(int32_t tag) noexcept {
-        if (capacity == 1) {
+        // Only the first entry can go into the object: an array is taken for the second.
+        if (count == 0) {
             place.single = tag;
         } else {
             place.items[count] = tag;

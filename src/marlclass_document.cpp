@@ -54,8 +54,14 @@ int32_t Document::AddContainerTo(Collection& target, const char* name, int32_t l
     // tables, then the new objects. Only then is the tag linked in.
     TagTable().reserve();
     target.Reserve(arena);
-    Collection* const fresh = NewCollection();
-    Tag* const tag = Tag::Create(arena, name, length, false, collectionCount);
+    // The new collection and the tag, with its name, take one piece of the arena.
+    char* const piece = static_cast<char*>(
+        arena.Allocate(sizeof(Collection) + Tag::Size(length, 0), alignof(Tag)));
+    static_assert(sizeof(Collection) % alignof(Tag) == 0 && alignof(Collection) <= alignof(Tag),
+                  "a tag can follow a collection");
+    Collection* const fresh = new (piece) Collection();
+    Tag* const tag = Tag::CreateContainerAt(piece + sizeof(Collection), name, length,
+                                            collectionCount);
 
     collectionTable.appendReserved(fresh);
     own = fresh;

@@ -37,10 +37,20 @@ public:
                        int32_t valueLength = 0) {
         if (!ValidName(name, length)) return nullptr;
         if (!isLeaf || value == nullptr || valueLength < 0) valueLength = 0;
-        void* const place = arena.Allocate(
-            sizeof(Tag) + static_cast<size_t>(length) + static_cast<size_t>(valueLength),
-            alignof(Tag));
+        void* const place = arena.Allocate(Size(length, valueLength), alignof(Tag));
         return new (place) Tag(name, length, isLeaf, isLeaf ? -1 : collection, value, valueLength);
+    }
+    // A new container at place, which has room for Size(length, 0) bytes aligned for a Tag
+    // (for a caller that takes one piece of an arena for the tag and more), with its name
+    // bytes right behind it; the name must be valid. It lives as long as that memory.
+    static Tag* CreateContainerAt(void* place, const char* name, int32_t length,
+                                  int32_t collection) {
+        return new (place) Tag(name, length, false, collection, nullptr, 0);
+    }
+    // The bytes that a tag with a valid name of length bytes and valueLength value bytes
+    // takes, itself included.
+    static constexpr size_t Size(int32_t length, int32_t valueLength) {
+        return sizeof(Tag) + static_cast<size_t>(length) + static_cast<size_t>(valueLength);
     }
 
     Tag(const Tag&) = delete;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -58,7 +59,8 @@ Outlook Foresee(const char* text, int32_t length) {
     while (last - at >= 16) {
         __m128i opens = _mm_setzero_si128();
         __m128i closes = _mm_setzero_si128();
-        for (int group = 0; group < 255 && last - at >= 16; ++group, at += 16) {
+        const char* const stop = at + 16 * std::min<ptrdiff_t>((last - at) / 16, 255);
+        for (; at < stop; at += 16) {
             const __m128i isOpen =
                 _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), open);
             const __m128i isSlash =
