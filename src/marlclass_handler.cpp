@@ -51,7 +51,8 @@ void Handler::End() {
     }
     // A closing tag with no open container is ignored.
     if (parentCount == 0) return;
-    current = ParentStack().pop();
+    // A plain pop: the slot left behind needs no clearing.
+    current = parentStack[--parentCount];
     target = document->MutableCollectionAt(current);
 }
 

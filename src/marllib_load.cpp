@@ -90,7 +90,10 @@ Outlook Foresee(const char* text, int32_t length) {
 // directly, and all of the reading, the decoding and the building of a tag is compiled into
 // this one loop: no call per tag. (The reader is a local here, so the compiler keeps its
 // state in registers and drops the stores of its diagnostic views, which nothing reads.)
-MARLLIB_FLATTEN void Read(MarlClass::Handler& builder, const char* text, int32_t length) {
+MARLLIB_FLATTEN void Read(MarlClass::Document& document, const char* text, int32_t length,
+                          int32_t containers) {
+    MarlClass::Handler builder(&document);
+    builder.ReserveDepth(containers);
     MarlParser::BasicParser<MarlClass::Handler> parser(&builder, text, length);
     while (parser.Parse()) {
     }
@@ -104,9 +107,7 @@ std::unique_ptr<MarlClass::Document> LoadText(const char* text, int32_t length) 
     if (text == nullptr || length < MarlFormat::kShortestTagText) return document;
     const Outlook outlook = Foresee(text, length);
     document->ReserveTables(outlook.tags, outlook.containers);
-    MarlClass::Handler builder(document.get());
-    builder.ReserveDepth(outlook.containers);
-    Read(builder, text, length);
+    Read(*document, text, length, outlook.containers);
     return document;
 }
 
