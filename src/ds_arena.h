@@ -35,14 +35,14 @@ public:
     // is then unchanged.
     void* Allocate(std::size_t size, std::size_t align = alignof(std::max_align_t)) {
         // Pieces take whole grains, so the free space always starts grain-aligned and pieces
-        // that need no more than that (nearly all) need no padding either.
-        const std::size_t taken = (size + kGrain - 1) & ~(kGrain - 1);
+        // that need no more than that (nearly all) need no padding either. Blocks end on a
+        // grain too, so the room is whole grains: a piece that fits rounded up fits as it is.
         const std::size_t skip =
             align <= kGrain ? 0 : (0 - reinterpret_cast<std::uintptr_t>(next)) & (align - 1);
         const auto room = static_cast<std::size_t>(end - next);
-        if (taken >= size && taken <= room && skip <= room - taken) {
+        if (skip <= room && size <= room - skip) {
             char* const piece = next + skip;
-            next = piece + taken;
+            next = piece + ((size + kGrain - 1) & ~(kGrain - 1));
             return piece;
         }
         return AllocateSlow(size);
