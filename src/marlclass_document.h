@@ -92,6 +92,11 @@ public:
         return HasCollection(collection) ? static_cast<Collection*>(collections[collection])
                                          : nullptr;
     }
+    // MutableCollectionAt without the range check, for an index that this document gave out
+    // (kRoot or one below CollectionCount()), as a builder's stack holds them.
+    Collection& KnownCollection(int32_t collection) {
+        return collection == kRoot ? root : *static_cast<Collection*>(collections[collection]);
+    }
     // Makes room in the tables for moreTags tags and moreContainers containers beyond those
     // held, so that a reader that knows what comes does not copy the tables as they grow.
     // Throws std::bad_alloc when the room cannot be had; nothing that can be seen changes.

@@ -53,7 +53,7 @@ void Handler::End() {
     if (parentCount == 0) return;
     // A plain pop: the slot left behind needs no clearing.
     current = parentStack[--parentCount];
-    target = document->MutableCollectionAt(current);
+    target = &document->KnownCollection(current);
 }
 
 }  // namespace MarlClass
