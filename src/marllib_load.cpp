@@ -29,16 +29,14 @@ namespace {
 
 // What a quick look at the text says the document will hold: every tag starts with a '<' that
 // no '/' follows, and every container ends with "</". For well-formed text whose values hold
-// no '<' the counts are exact; '<' in values and malformed text make them too high, but never
-// above what the text could hold: the tables reserved from them never take more than four
-// times the text's size, and only the entries filled are touched.
+// no '<' the counts are exact (for long text, estimates: see Foresee); '<' in values and
+// malformed text make them too high, but never above what the text could hold: the tables
+// reserved from them never take more than four times the text's size, and only the entries
+// filled are touched. Counts too low only leave the tables to grow as they go.
 struct Outlook {
     int32_t tags = 0;
     int32_t containers = 0;
 };
-
-// The longest text that is counted before it is read (see LoadText).
-constexpr int32_t kForeseeUpTo = int32_t{4} << 20;
 
 // The counts, no higher than the text can hold (a tag takes at least four bytes).
 Outlook Capped(Outlook outlook, int32_t length) {
@@ -63,7 +61,8 @@ int32_t SumLanes(__m128i counts) {
 }
 #endif
 
-Outlook Foresee(const char* text, int32_t length) {
+// The '<' and "</" in length bytes at text.
+Outlook Count(const char* text, int32_t length) {
     Outlook outlook;
     const char* at = text;
     const char* const last = text + length - 1;  // every '<' here has a byte after it
@@ -107,7 +106,26 @@ Outlook Foresee(const char* text, int32_t length) {
             ++outlook.tags;
         }
     }
-    return Capped(outlook, length);
+    return outlook;
+}
+
+// Text up to kCountWhole bytes, which the processor's caches hold while it is read twice, is
+// counted whole. Longer text is counted by its first kSample bytes, scaled to its length with
+// an eighth more: text read from memory twice would cost more than the tables' growth that the
+// count saves, and a count a little too high costs only untouched room, where one a little
+// too low would double a table at its end.
+constexpr int32_t kCountWhole = int32_t{4} << 20;
+constexpr int32_t kSample = int32_t{1} << 20;
+
+Outlook Foresee(const char* text, int32_t length) {
+    if (length <= kCountWhole) return Capped(Count(text, length), length);
+    const Outlook sample = Count(text, kSample);
+    const auto scale = [length](int32_t counted) {
+        const int64_t scaled = int64_t{counted} * length / kSample;
+        return static_cast<int32_t>(
+            std::min<int64_t>(scaled + scaled / 8, std::numeric_limits<int32_t>::max()));
+    };
+    return Capped({scale(sample.tags), scale(sample.containers)}, length);
 }
 
 // Reads the whole text into builder. The builder's class is final, so the reader calls it
@@ -129,10 +147,7 @@ std::unique_ptr<MarlClass::Document> LoadText(const char* text, int32_t length) 
     auto document = std::make_unique<MarlClass::Document>();
     // Such text holds no tag (and would not be read).
     if (text == nullptr || length < MarlFormat::kShortestTagText) return document;
-    // A second pass costs little over text that the processor's caches hold, and the tables
-    // then take their room at once; over a larger text, read from memory twice, it would cost
-    // more than it saves.
-    const Outlook outlook = length <= kForeseeUpTo ? Foresee(text, length) : Outlook{};
+    const Outlook outlook = Foresee(text, length);
     document->ReserveTables(outlook.tags, outlook.containers);
     Read(*document, text, length, outlook.containers);
     return document;
