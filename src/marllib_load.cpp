@@ -29,7 +29,7 @@ namespace {
 
 // What a quick look at the text says the document will hold: every tag starts with a '<' that
 // no '/' follows, and every container ends with "</". For well-formed text whose values hold
-// no '<' the counts are exact (for long text, estimates: see Foresee); '<' in values and
+// no '<' the counts are exact (for long or sparse text, estimates: see Foresee); '<' in values and
 // malformed text make them too high, but never above what the text could hold: the tables
 // reserved from them never take more than four times the text's size, and only the entries
 // filled are touched. Counts too low only leave the tables to grow as they go.
@@ -61,11 +61,9 @@ int32_t SumLanes(__m128i counts) {
 }
 #endif
 
-// The '<' and "</" in length bytes at text.
-Outlook Count(const char* text, int32_t length) {
+// The '<' and "</" in [at, last); the text goes on at least one byte beyond last.
+Outlook Count(const char* at, const char* const last) {
     Outlook outlook;
-    const char* at = text;
-    const char* const last = text + length - 1;  // every '<' here has a byte after it
 #if defined(__SSE2__)
     // 16 bytes at a time, against the 16 bytes one further on for what follows each '<'. Each
     // byte lane counts its own finds (a match is -1, subtracted) for up to 255 groups, and the
@@ -109,23 +107,32 @@ Outlook Count(const char* text, int32_t length) {
     return outlook;
 }
 
-// Text up to kCountWhole bytes, which the processor's caches hold while it is read twice, is
-// counted whole. Longer text is counted by its first kSample bytes, scaled to its length with
-// an eighth more: text read from memory twice would cost more than the tables' growth that the
-// count saves, and a count a little too high costs only untouched room, where one a little
-// too low would double a table at its end.
+// The count costs a pass over the text and saves table growth for each tag, so it pays where
+// tags are dense. The first kSample bytes tell: where they hold a '<' every kDenseBytes bytes
+// or more often, text of up to kCountWhole bytes is counted whole (a second pass over longer
+// text, read from memory twice, would cost more than it saves). Other text is estimated from
+// the sample, scaled to its length with an eighth more: a count a little too high costs only
+// untouched room, where one a little too low would double a table at its end.
+constexpr int32_t kSample = int32_t{64} << 10;
+constexpr int32_t kDenseBytes = 16;
 constexpr int32_t kCountWhole = int32_t{4} << 20;
-constexpr int32_t kSample = int32_t{1} << 20;
 
 Outlook Foresee(const char* text, int32_t length) {
-    if (length <= kCountWhole) return Capped(Count(text, length), length);
-    const Outlook sample = Count(text, kSample);
-    const auto scale = [length](int32_t counted) {
-        const int64_t scaled = int64_t{counted} * length / kSample;
+    const char* const last = text + length - 1;  // every '<' before it has a byte after it
+    const int32_t sampled = std::min(length - 1, kSample);
+    Outlook outlook = Count(text, text + sampled);
+    if (sampled == length - 1) return Capped(outlook, length);
+    const int64_t seen = int64_t{outlook.tags} + outlook.containers;
+    if (seen * kDenseBytes >= sampled && length <= kCountWhole) {
+        const Outlook rest = Count(text + sampled, last);
+        return Capped({outlook.tags + rest.tags, outlook.containers + rest.containers}, length);
+    }
+    const auto scale = [length, sampled](int32_t counted) {
+        const int64_t scaled = int64_t{counted} * length / sampled;
         return static_cast<int32_t>(
             std::min<int64_t>(scaled + scaled / 8, std::numeric_limits<int32_t>::max()));
     };
-    return Capped({scale(sample.tags), scale(sample.containers)}, length);
+    return Capped({scale(outlook.tags), scale(outlook.containers)}, length);
 }
 
 // Reads the whole text into builder. The builder's class is final, so the reader calls it
