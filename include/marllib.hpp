@@ -377,20 +377,17 @@ public:
             throw error(errc::bad_path,
                         "marllib: '" + std::string(path) + "' is not a well-formed path");
         }
-        std::optional<tag> found;
-        collection in = from;
-        for (const path_step& step : *steps) {
-            if (found) {
-                if (is_leaf(*found)) return std::nullopt;
-                in = of(*found);
-            }
-            const std::vector<tag> same = named(in, step.name);
-            if (step.nth < 1 || static_cast<std::size_t>(step.nth) > same.size()) {
-                return std::nullopt;
-            }
-            found = same[static_cast<std::size_t>(step.nth) - 1];
-        }
-        return found;
+        return follow_path(
+            *steps, from,
+            [this](collection in, const path_step& step) -> std::optional<tag> {
+                const std::vector<tag> same = named(in, step.name);
+                if (static_cast<std::size_t>(step.nth) > same.size()) return std::nullopt;
+                return same[static_cast<std::size_t>(step.nth) - 1];
+            },
+            [this](tag t) -> std::optional<collection> {
+                if (is_leaf(t)) return std::nullopt;
+                return of(t);
+            });
     }
     std::optional<tag> at(std::string_view path, tag from) const {
         if (is_leaf(from)) return std::nullopt;

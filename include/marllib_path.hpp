@@ -87,6 +87,29 @@ inline std::optional<std::vector<path_step>> parse_path(std::string_view path) {
     }
 }
 
+// Follows steps down from collection `from`: the first step looks in `from`, each later one in
+// the collection of the tag that the step before it found. nth(collection, step) gives the
+// step.nth-th tag named step.name in a collection, or std::nullopt; inside(tag) gives the
+// collection that a tag holds, or std::nullopt for a leaf, which has nothing below it. The
+// result is the tag that the last step finds, or std::nullopt when a step finds none. The
+// walk for any representation of a document: marl get's and marllib.hpp's.
+template <typename Collection, typename Nth, typename Inside>
+auto follow_path(const std::vector<path_step>& steps, Collection from, Nth&& nth,
+                 Inside&& inside) -> decltype(nth(from, steps.front())) {
+    decltype(nth(from, steps.front())) found;
+    Collection in = from;
+    for (const path_step& step : steps) {
+        if (found) {
+            const auto below = inside(*found);
+            if (!below) return std::nullopt;
+            in = *below;
+        }
+        found = nth(in, step);
+        if (!found) return std::nullopt;
+    }
+    return found;
+}
+
 }  // namespace marl
 
 #endif  // MARLLIB_PATH_HPP

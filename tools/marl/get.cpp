@@ -56,18 +56,19 @@ int32_t Nth(const MarlClass::Document& document, int32_t collection, const marl:
     return matches == step.nth ? found.back() : -1;
 }
 
-// The tag that path leads to from the root, or -1.
-int32_t Find(const MarlClass::Document& document, const Path& path) {
-    int32_t tag = -1;
-    for (const marl::path_step& step : path) {
-        // The first step looks in the root, each later one in the container found before it.
-        const bool first = tag < 0;
-        const int32_t collection = first ? MarlClass::Document::kRoot : document.GetCollection(tag);
-        if (!first && collection < 0) return -1;  // a leaf has nothing below it
-        tag = Nth(document, collection, step);
-        if (tag < 0) return -1;
-    }
-    return tag;
+// The tag that path leads to from the root, if any.
+std::optional<int32_t> Find(const MarlClass::Document& document, const Path& path) {
+    // A negative index or code is no tag, and no collection.
+    const auto found = [](int32_t index) -> std::optional<int32_t> {
+        if (index < 0) return std::nullopt;
+        return index;
+    };
+    return marl::follow_path(
+        path, MarlClass::Document::kRoot,
+        [&](int32_t collection, const marl::path_step& step) {
+            return found(Nth(document, collection, step));
+        },
+        [&](int32_t tag) { return found(document.GetCollection(tag)); });
 }
 
 // A container as Marl text; a leaf's value bytes, then a newline unless raw.
@@ -107,9 +108,8 @@ int RunGet(int argc, char** argv) {
 
     int status = kSuccess;
     for (size_t i = 0; i < paths.size(); ++i) {
-        const int32_t tag = Find(*document, paths[i]);
-        if (tag >= 0) {
-            Show(*document, tag, raw);
+        if (const std::optional<int32_t> tag = Find(*document, paths[i])) {
+            Show(*document, *tag, raw);
             continue;
         }
         NoteStandardOutput();
