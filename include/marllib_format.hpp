@@ -68,6 +68,9 @@ constexpr char EscapeFor(char c) {
 
 // ---- Decoding, as the reader does ----
 
+// The length of a name without escapes once it is cut to kNameMax bytes.
+constexpr int32_t CutNameLength(int32_t length) { return length < kNameMax ? length : kNameMax; }
+
 // Decodes length raw name bytes into out (room for kNameMax bytes) and returns the decoded
 // length, 0..kNameMax: the name is cut to its first kNameMax decoded bytes. A lone escape
 // byte at the very end stands for itself.

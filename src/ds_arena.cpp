@@ -46,23 +46,23 @@ class KeptBlocks {
 public:
     // A kept block of exactly size bytes, or null.
     void* Take(std::size_t size) {
-        for (std::size_t i = 0; i < count_; ++i) {
-            if (blocks_[i].size != size) continue;
-            void* const block = blocks_[i].start;
-            blocks_[i] = blocks_[--count_];
-            bytes_ -= size;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (blocks[i].size != size) continue;
+            void* const block = blocks[i].start;
+            blocks[i] = blocks[--count];
+            bytes -= size;
             return block;
         }
         return nullptr;
     }
     // Keeps block, or frees it when it is small (the heap serves those well) or there is no room.
     void Give(void* block, std::size_t size) {
-        if (size < kSmallestKept || count_ == kMaxBlocks || size > kKeptBytes - bytes_) {
+        if (size < kSmallestKept || count == kMaxBlocks || size > kKeptBytes - bytes) {
             ::operator delete(block);
             return;
         }
-        blocks_[count_++] = {block, size};
-        bytes_ += size;
+        blocks[count++] = {block, size};
+        bytes += size;
     }
 
 private:
@@ -73,9 +73,9 @@ private:
         void* start;
         std::size_t size;
     };
-    Kept blocks_[kMaxBlocks] = {};
-    std::size_t count_ = 0;
-    std::size_t bytes_ = 0;
+    Kept blocks[kMaxBlocks] = {};
+    std::size_t count = 0;
+    std::size_t bytes = 0;
 };
 KeptBlocks keptBlocks;
 

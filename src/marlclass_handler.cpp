@@ -2,14 +2,6 @@
 
 #include "ds.h"
 
-// Leaves and containers are the events a reader raises most; the document code they run is
-// compiled into them, which saves a call and its register traffic per tag.
-#if defined(__GNUC__)
-#define MARLLIB_FLATTEN __attribute__((flatten))
-#else
-#define MARLLIB_FLATTEN
-#endif
-
 namespace MarlClass {
 
 Handler::~Handler() { delete[] parentStack; }

@@ -10,6 +10,14 @@
 #include "marlclass_document.h"
 #include "marlparser_entity.h"
 
+// Compiles everything a function calls into it, where the compiler can: the builder's events
+// and the loader's reading loop take it, so that no call is left per tag read.
+#if defined(__GNUC__)
+#define MARLLIB_FLATTEN __attribute__((flatten))
+#else
+#define MARLLIB_FLATTEN
+#endif
+
 namespace MarlClass {
 
 class Handler final : public MarlParser::Handler {

@@ -17,11 +17,6 @@
 #include "marllib_format.hpp"
 #include "marlparser.h"
 
-#if defined(__GNUC__)
-#define MARLLIB_FLATTEN __attribute__((flatten))
-#else
-#define MARLLIB_FLATTEN
-#endif
 
 namespace MarlLib {
 
@@ -49,8 +44,8 @@ Outlook Capped(Outlook outlook, int32_t length) {
 // The first '<' in [at, last), or last.
 const char* NextOpen(const char* at, const char* last) {
     if (at >= last) return last;
-    const void* const found = std::memchr(at, '<', static_cast<size_t>(last - at));
-    return found != nullptr ? static_cast<const char*>(found) : last;
+    const char* const found = MarlParser::Scan::FindByte(at, last, '<');
+    return found != nullptr ? found : last;
 }
 
 #if defined(__SSE2__)

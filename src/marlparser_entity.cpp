@@ -16,7 +16,7 @@ namespace {
 // Points name at the decoded form of the raw name: the raw bytes themselves when they hold no
 // escape byte, otherwise buffer (MarlFormat::kNameMax bytes). Returns the decoded length.
 int32_t DecodeName(const char*& name, int32_t length, bool escapes, char* buffer) {
-    if (!escapes) return length < MarlFormat::kNameMax ? length : MarlFormat::kNameMax;
+    if (!escapes) return MarlFormat::CutNameLength(length);
     const int32_t decoded = MarlFormat::DecodeName(buffer, name, length);
     name = buffer;
     return decoded;

@@ -77,7 +77,7 @@ public:
                         scanned.valueQuotes);
             return;
         }
-        const int32_t cut = nameLength < MarlFormat::kNameMax ? nameLength : MarlFormat::kNameMax;
+        const int32_t cut = MarlFormat::CutNameLength(nameLength);
         if (value == nullptr || valueLength <= 0) {
             target->Leaf(name, cut, kNoValue, 0);
         } else {
@@ -89,7 +89,7 @@ public:
             TreeDecoded(*target, name, nameLength);
             return;
         }
-        target->Tree(name, nameLength < MarlFormat::kNameMax ? nameLength : MarlFormat::kNameMax);
+        target->Tree(name, MarlFormat::CutNameLength(nameLength));
     }
     void End() override { target->End(); }
     void Invalid() override { target->Invalid(); }
