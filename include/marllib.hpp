@@ -288,12 +288,7 @@ public:
         return std::string(field, static_cast<std::size_t>(length));
     }
 
-    bool is_leaf(tag t) const {
-        const int32_t result = marllib_GetCollection(handle_, t.index());
-        if (result == get_collection_leaf) return true;
-        if (result >= 0) return false;
-        throw tag_error(result, t);
-    }
+    bool is_leaf(tag t) const { return !below(t); }
 
     // The collection that container `t` holds.
     collection collection_of(tag t) const { return of(t); }
@@ -319,8 +314,9 @@ public:
     }
     template <typename T, typename = std::enable_if_t<detail::is_scalar_value<T>>>
     T value_or(std::optional<tag> t, T fallback) const {
-        if (!t || value(*t).empty()) return fallback;
-        return value_as<T>(*t);
+        if (!t) return fallback;
+        const std::string text = value(*t);
+        return text.empty() ? fallback : read_as<T>(*t, text);
     }
 
     // The value of `t` read as a number (decimal, as std::from_chars reads it) or a bool
@@ -328,13 +324,7 @@ public:
     template <typename T>
     T value_as(tag t) const {
         static_assert(detail::is_scalar_value<T>, "value_as reads numbers and bools");
-        const std::string text = value(t);
-        T result{};
-        if (!parse(text, result)) {
-            throw error(errc::bad_value, where(t) + " holds \"" + text + "\", which is not " +
-                                             kind_of<T>());
-        }
-        return result;
+        return read_as<T>(t, value(t));
     }
 
     // ---- Navigating ----
@@ -342,15 +332,17 @@ public:
     // The entries of a collection, or of a container, in order. A leaf has none.
     std::vector<tag> children(collection c = root) const { return entries(c); }
     std::vector<tag> children(tag container) const {
-        return is_leaf(container) ? std::vector<tag>() : entries(of(container));
+        const std::optional<collection> held = below(container);
+        return held ? entries(*held) : std::vector<tag>();
     }
     // The entries of one name, in order.
     std::vector<tag> children(collection c, std::string_view name) const {
         return named(c, name);
     }
     std::vector<tag> children(tag container, std::string_view name) const {
-        const int32_t length = length_of(name, "a name");
-        return is_leaf(container) ? std::vector<tag>() : named(of(container), name, length);
+        length_of(name, "a name");
+        const std::optional<collection> held = below(container);
+        return held ? named(*held, name) : std::vector<tag>();
     }
 
     // The first entry named `name`, if there is one.
@@ -362,9 +354,9 @@ public:
         return tag(found);
     }
     std::optional<tag> find(tag container, std::string_view name) const {
-        const int32_t length = length_of(name, "a name");
-        if (is_leaf(container)) return std::nullopt;
-        return find(of(container), name.substr(0, static_cast<std::size_t>(length)));
+        length_of(name, "a name");
+        const std::optional<collection> held = below(container);
+        return held ? find(*held, name) : std::nullopt;
     }
 
     // The tag at `path` below collection `from` (by default the top level): names joined by
@@ -384,14 +376,11 @@ public:
                 if (static_cast<std::size_t>(step.nth) > same.size()) return std::nullopt;
                 return same[static_cast<std::size_t>(step.nth) - 1];
             },
-            [this](tag t) -> std::optional<collection> {
-                if (is_leaf(t)) return std::nullopt;
-                return of(t);
-            });
+            [this](tag t) { return below(t); });
     }
     std::optional<tag> at(std::string_view path, tag from) const {
-        if (is_leaf(from)) return std::nullopt;
-        return at(path, of(from));
+        const std::optional<collection> held = below(from);
+        return held ? at(path, *held) : std::nullopt;
     }
 
     // ---- Writing ----
@@ -482,6 +471,17 @@ private:
         return text;
     }
 
+    // text, the value of t, read as T; throws errc::bad_value unless all of it reads.
+    template <typename T>
+    T read_as(tag t, const std::string& text) const {
+        T result{};
+        if (!parse(text, result)) {
+            throw error(errc::bad_value, where(t) + " holds \"" + text + "\", which is not " +
+                                             kind_of<T>());
+        }
+        return result;
+    }
+
     template <typename T>
     static bool parse(const std::string& text, T& result) {
         if constexpr (std::is_same_v<T, bool>) {
@@ -519,13 +519,17 @@ private:
                      "marllib: " + document() + " has no tag " + std::to_string(t.index()));
     }
 
-    collection of(tag t) const {
+    // The collection that container t holds; nothing for a leaf, which holds none.
+    std::optional<collection> below(tag t) const {
         const int32_t result = marllib_GetCollection(handle_, t.index());
         if (result >= 0) return collection(result);
-        if (result == get_collection_leaf) {
-            throw error(errc::not_a_container, where(t) + " is a leaf and has no collection");
-        }
+        if (result == get_collection_leaf) return std::nullopt;
         throw tag_error(result, t);
+    }
+
+    collection of(tag t) const {
+        if (const std::optional<collection> held = below(t)) return *held;
+        throw error(errc::not_a_container, where(t) + " is a leaf and has no collection");
     }
 
     // The number of tags in `c`; throws unless both the document and it exist.
@@ -547,9 +551,7 @@ private:
     }
 
     std::vector<tag> named(collection c, std::string_view name) const {
-        return named(c, name, length_of(name, "a name"));
-    }
-    std::vector<tag> named(collection c, std::string_view name, int32_t length) const {
+        const int32_t length = length_of(name, "a name");
         std::vector<int32_t> found(static_cast<std::size_t>(count(c)));
         if (found.empty()) return {};
         const int32_t got = marllib_GetTagsByName(handle_, c.index(), name.data(), length,
@@ -599,10 +601,10 @@ private:
             line += '<';
             const std::string tag_name = name(t);
             MarlFormat::EncodeName(tag_name.data(), static_cast<int32_t>(tag_name.size()), append);
-            if (!is_leaf(t)) {
+            if (const std::optional<collection> held = below(t)) {
                 line += ">\n";
                 if (!put(line.data(), line.size())) return false;
-                open.push_back({entries(of(t)), 0});
+                open.push_back({entries(*held), 0});
                 continue;
             }
             const std::string bytes = value(t);
