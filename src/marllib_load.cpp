@@ -9,10 +9,6 @@
 #include <limits>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "marlclass_handler.h"
 #include "marllib_format.hpp"
 #include "marlparser.h"
@@ -48,7 +44,7 @@ const char* NextOpen(const char* at, const char* last) {
     return found != nullptr ? found : last;
 }
 
-#if defined(__SSE2__)
+#if defined(MARLLIB_SCAN_SSE2)
 // The sum of the 16 byte lanes.
 int32_t SumLanes(__m128i counts) {
     const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
@@ -59,7 +55,7 @@ int32_t SumLanes(__m128i counts) {
 // The '<' and "</" in [at, last); the text goes on at least one byte beyond last.
 Outlook Count(const char* at, const char* const last) {
     Outlook outlook;
-#if defined(__SSE2__)
+#if defined(MARLLIB_SCAN_SSE2)
     // 16 bytes at a time, against the 16 bytes one further on for what follows each '<'. Each
     // byte lane counts its own finds (a match is -1, subtracted) for up to 255 groups, and the
     // lanes are then summed. Four groups in a row without a '<' are most likely a long value:
@@ -72,15 +68,13 @@ Outlook Count(const char* at, const char* const last) {
         __m128i closes = _mm_setzero_si128();
         const char* const stop = at + 16 * std::min<ptrdiff_t>((last - at) / 16, 255);
         for (; at < stop; at += 16) {
-            const __m128i isOpen =
-                _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), open);
+            const __m128i isOpen = _mm_cmpeq_epi8(MarlParser::Scan::Load16(at), open);
             if (_mm_movemask_epi8(isOpen) == 0) {
                 if (++quiet == 4) break;
                 continue;
             }
             quiet = 0;
-            const __m128i isSlash =
-                _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1)), slash);
+            const __m128i isSlash = _mm_cmpeq_epi8(MarlParser::Scan::Load16(at + 1), slash);
             opens = _mm_sub_epi8(opens, isOpen);
             closes = _mm_sub_epi8(closes, _mm_and_si128(isOpen, isSlash));
         }
