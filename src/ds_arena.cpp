@@ -14,9 +14,10 @@ namespace {
 constexpr std::size_t kAlign = alignof(std::max_align_t);
 constexpr std::size_t kLargestBlock = std::size_t{32} << 20;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
-// The smallest block that asks for huge pages. The last huge page that a document touches is
-// resident whole, up to 2 MB more than it holds; from blocks of this size on, the documents
-// are large enough for that to be small next to them.
+// The smallest block that asks for huge pages, unless the arena expects to hold this much or
+// more. The last huge page that a document touches is resident whole, up to 2 MB more than it
+// holds; from blocks of this size on, or in a document expected to be this large, that is
+// small next to the document.
 constexpr std::size_t kHugeBlock = std::size_t{8} << 20;
 
 constexpr std::size_t RoundUp(std::size_t size, std::size_t to) { return (size + to - 1) / to * to; }
@@ -107,6 +108,8 @@ Arena::~Arena() {
     }
 }
 
+void Arena::Expect(std::size_t bytes) { largeExpected = largeExpected || bytes >= kHugeBlock; }
+
 void* Arena::AllocateSlow(std::size_t size) {
     if (kPiecewise || size > kLargestBlock / 4) {
         // A piece this large gets a block of its own, kept behind the newest block so that
@@ -134,7 +137,9 @@ void* Arena::AllocateSlow(std::size_t size) {
     blocks = block;
     next = reinterpret_cast<char*>(block) + kHeader;
     end = reinterpret_cast<char*>(block) + nextBlockSize;
-    if (nextBlockSize >= kHugeBlock) PreferHugePages(next, nextBlockSize - kHeader);
+    if (nextBlockSize >= (largeExpected ? kHugePage : kHugeBlock)) {
+        PreferHugePages(next, nextBlockSize - kHeader);
+    }
     if (nextBlockSize < kLargestBlock) nextBlockSize *= 2;
     void* const piece = next;
     next += RoundUp(size, kGrain);

@@ -48,6 +48,11 @@ public:
         return AllocateSlow(size);
     }
 
+    // Says that about bytes in all will be taken from the arena. On Linux, blocks of 8 MB and
+    // more ask for huge pages; when the total is at least that large, blocks of 2 MB and more
+    // do, as the last huge page, which is resident whole, is then small next to the whole.
+    void Expect(std::size_t bytes);
+
     // Room for count elements of a trivially destructible type, not initialised.
     template <typename T>
     T* AllocateArray(std::size_t count) {
@@ -74,6 +79,7 @@ private:
     char* next = nullptr;     // free space in the newest block
     char* end = nullptr;
     std::size_t nextBlockSize = 4096;
+    bool largeExpected = false;  // Expect was told of 8 MB or more
 };
 
 }  // namespace DS

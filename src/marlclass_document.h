@@ -101,6 +101,9 @@ public:
     // held, so that a reader that knows what comes does not copy the tables as they grow.
     // Throws std::bad_alloc when the room cannot be had; nothing that can be seen changes.
     void ReserveTables(int32_t moreTags, int32_t moreContainers);
+    // Tells the document's memory that about bytes of names and values will come, as a
+    // reader knows from the length of its text.
+    void ExpectBytes(std::size_t bytes) { arena.Expect(bytes); }
 
     // Writes the tree under the root to stream as Marl text, one tag per line, indented by two
     // spaces per level. Names and values are written in full and escaped the way the reader

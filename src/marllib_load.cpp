@@ -145,6 +145,7 @@ std::unique_ptr<MarlClass::Document> LoadText(const char* text, int32_t length) 
     if (text == nullptr || length < MarlFormat::kShortestTagText) return document;
     const Outlook outlook = Foresee(text, length);
     document->ReserveTables(outlook.tags, outlook.containers);
+    document->ExpectBytes(static_cast<size_t>(length));
     Read(*document, text, length, outlook.containers);
     return document;
 }
