@@ -41,7 +41,7 @@ public:
 
     // Makes none of Create's checks: handler is not null, and data holds length bytes.
     BasicParser(Target* handler, const char* data, int32_t length)
-        : handler(handler), data(data), length(length) {}
+        : handler(handler), data(data), end(data + length), cursor(data) {}
     BasicParser(const BasicParser&) = delete;
     BasicParser& operator=(const BasicParser&) = delete;
 
@@ -50,7 +50,7 @@ public:
     bool Parse();
 
     // Read-only views of the last step, for diagnostics. They change nothing that is read.
-    int32_t Position() const { return position; }
+    int32_t Position() const { return static_cast<int32_t>(cursor - data); }
     int32_t ConstructStart() const { return constructStart; }  // the '<' of the last construct
     Problem LastProblem() const { return problem; }           // None after a good construct
     int32_t RawNameStart() const { return nameStart; }        // the last name as written
@@ -58,20 +58,22 @@ public:
 
 private:
     bool RaiseInvalid(Problem why, bool more);
-    bool ReadName(int32_t start);
-    bool ReadValue(int32_t start, int32_t nameEnd);
-    bool More() const { return position < length; }
+    bool ReadName(const char* name);
+    bool ReadValue(const char* name, const char* equals, bool nameEscapes);
+    bool More() const { return cursor < end; }
+    int32_t Offset(const char* at) const { return static_cast<int32_t>(at - data); }
 
+    // The reader walks the text with a pointer rather than an index: the hot loop then needs
+    // no conversions between the two for every byte it looks at.
     BasicEntityHandler<Target> handler;  // decodes, and forwards to the caller's handler
     const char* data;
-    int32_t length;
-    int32_t position = 0;
+    const char* end;     // data + length
+    const char* cursor;  // the next byte to read
 
     int32_t constructStart = 0;
     Problem problem = Problem::None;
     int32_t nameStart = 0;
     int32_t nameLength = 0;
-    bool nameEscapes = false;  // the last name holds an escape byte
 };
 
 // ---- The steps, inline so that each handler type gets a reader of its own ----
@@ -95,29 +97,28 @@ bool BasicParser<Target>::RaiseInvalid(Problem why, bool more) {
 
 template <typename Target>
 bool BasicParser<Target>::Parse() {
-    if (position >= length) return false;
+    if (cursor >= end) return false;
     problem = Problem::None;
 
     // Everything up to the next '<' is skipped.
-    const char* const open = Scan::FindOpen(data + position, data + length);
+    const char* const open = Scan::FindOpen(cursor, end);
     if (open == nullptr) {
-        position = length;
+        cursor = end;
         return false;
     }
-    constructStart = static_cast<int32_t>(open - data);
-    position = constructStart + 1;
+    constructStart = Offset(open);
 
     // No tag takes fewer bytes from its '<' on; this also makes the two reads below safe
     // without further tests.
-    if (length - constructStart < MarlFormat::kShortestTagText) {
-        position = length;
+    if (end - open < MarlFormat::kShortestTagText) {
+        cursor = end;
         return RaiseInvalid(Problem::TagCutOff, false);
     }
 
-    const int32_t start = position++;
-    if (data[start] != '/') return ReadName(start);
-    if (data[position] == '>') {
-        ++position;
+    if (open[1] != '/') return ReadName(open + 1);
+    cursor = open + 2;
+    if (*cursor == '>') {
+        ++cursor;
         handler.End();
         return More();
     }
@@ -125,68 +126,66 @@ bool BasicParser<Target>::Parse() {
 }
 
 template <typename Target>
-bool BasicParser<Target>::ReadName(int32_t start) {
+bool BasicParser<Target>::ReadName(const char* const name) {
     // The first name byte is taken whatever it is; the name runs to the first '>', '/' or '='.
-    const char* const end = data + length;
-    bool escapes = data[start] == MarlFormat::kEscape;
-    const char* const at = Scan::ScanName(data + position, end, escapes);
-    position = static_cast<int32_t>(at - data);
-    nameStart = start;
-    nameLength = position - start;
+    bool escapes = *name == MarlFormat::kEscape;
+    const char* const at = Scan::ScanName(name + 1, end, escapes);
+    cursor = at;
+    nameStart = Offset(name);
+    const auto length = static_cast<int32_t>(at - name);
+    nameLength = length;
     if (at == end) {
         problem = Problem::UnclosedName;
         return false;
     }
-    nameEscapes = escapes;
-    const char* const name = data + start;
 
-    switch (data[position]) {
+    switch (*at) {
         case '>':
-            ++position;
-            handler.Tree(name, nameLength, nameEscapes);
+            ++cursor;
+            handler.Tree(name, length, escapes);
             return More();
         case '/':
-            ++position;
-            if (More() && data[position] == '>') {
-                // The position stays on the '>', which the next step skips as text.
-                handler.Leaf(name, nameLength, nullptr, 0, {nameEscapes, false});
+            ++cursor;
+            if (More() && *cursor == '>') {
+                // The cursor stays on the '>', which the next step skips as text.
+                handler.Leaf(name, length, nullptr, 0, {escapes, false});
                 return true;
             }
             return RaiseInvalid(Problem::BadLeafEnd, More());
         default:
-            return ReadValue(start, position);
+            return ReadValue(name, at, escapes);
     }
 }
 
 template <typename Target>
-bool BasicParser<Target>::ReadValue(int32_t start, int32_t equals) {
+bool BasicParser<Target>::ReadValue(const char* const name, const char* const equals,
+                                    const bool nameEscapes) {
     // The shortest value text is three bytes: opening byte, closing quote, '>'.
-    if (length - equals <= 3) {
-        position = equals + 1;
+    if (end - equals <= 3) {
+        cursor = equals + 1;
         return RaiseInvalid(Problem::ShortValue, More());
     }
     // The byte after '=' opens the value and is not examined.
-    const int32_t value = equals + 2;
-    position = value;
+    const char* const value = equals + 2;
+    cursor = value;
     bool doubled = false;
     for (;;) {
-        const char* const quote =
-            Scan::FindByte(data + position, data + length, MarlFormat::kQuote);
+        const char* const quote = Scan::FindByte(cursor, end, MarlFormat::kQuote);
         if (quote == nullptr) {
-            position = length;
+            cursor = end;
             return RaiseInvalid(Problem::UnclosedValue, false);
         }
-        position = static_cast<int32_t>(quote - data) + 1;
-        if (position == length) return RaiseInvalid(Problem::UnclosedValue, false);
-        if (data[position] != MarlFormat::kQuote) break;
+        cursor = quote + 1;
+        if (cursor == end) return RaiseInvalid(Problem::UnclosedValue, false);
+        if (*cursor != MarlFormat::kQuote) break;
         // A doubled quote byte stands for one quote byte inside the value.
         doubled = true;
-        if (++position == length) return RaiseInvalid(Problem::UnclosedValue, false);
+        if (++cursor == end) return RaiseInvalid(Problem::UnclosedValue, false);
     }
-    if (data[position] != '>') return RaiseInvalid(Problem::BadQuote, false);
-    ++position;
-    handler.Leaf(data + start, nameLength, data + value, position - value - 2,
-                  {nameEscapes, doubled});
+    if (*cursor != '>') return RaiseInvalid(Problem::BadQuote, false);
+    ++cursor;
+    handler.Leaf(name, static_cast<int32_t>(equals - name), value,
+                 static_cast<int32_t>(cursor - value - 2), {nameEscapes, doubled});
     return More();
 }
 
