@@ -305,6 +305,7 @@ Outcome MeasurePrinter(const std::function<Printer*()>& make, size_t capacity,
                 }
                 if (run == 0) {
                     // The first print is checked, not timed.
+                    out.printedBytes = static_cast<double>(written);
                     if (!printer->Verify(buffer.get(), static_cast<size_t>(written), why)) {
                         std::fclose(stream);
                         return Fail(out, "wrong output: " + why);

@@ -63,6 +63,7 @@ struct Outcome {
     int firstRuns = 0;       // first loads timed, each in a fresh process
     double firstNs = 0;      // their median processor time
     double peakBytes = 0;    // median peak resident growth during a first load
+    double printedBytes = 0;  // the length of a printer's text
     bool peakExact = false;  // the peak was reset right before the load (else read since fork)
     // Every repeated load's processor and wall-clock time and every free's processor time,
     // from which the medians above come (the first `runs` of each).

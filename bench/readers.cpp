@@ -13,10 +13,13 @@
 #include <cstring>
 #include <memory>
 #include <pugixml.hpp>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "marllib.h"
+#include "marllib_format.hpp"
 #include "marllib_load.h"
 
 namespace bench {
@@ -467,6 +470,30 @@ private:
     std::unique_ptr<MarlClass::Document> document_;
 };
 
+// Gives every element under root that holds elements the lines of marllib's printer, as
+// whitespace text around its children: a line per element, indented by MarlFormat's width
+// for its depth, closing lines included. pugixml's own indentation has no cap, so this is how
+// it writes the same text as marllib for a deep tree. Leaves (elements with text) keep theirs.
+void AddMarlLines(pugi::xml_node root) {
+    const auto blanks = [](size_t depth) {
+        return "\n" + std::string(MarlFormat::IndentWidth(depth), ' ');
+    };
+    // Depth-first without recursion, so that a tree of any depth takes no deep stack.
+    std::vector<std::pair<pugi::xml_node, size_t>> open{{root, 0}};
+    while (!open.empty()) {
+        auto [element, depth] = open.back();
+        open.pop_back();
+        if (element.first_child().type() == pugi::node_pcdata) continue;
+        for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
+            element.insert_child_before(pugi::node_pcdata, child)
+                .set_value(blanks(depth + 1).c_str());
+            open.push_back({child, depth + 1});
+        }
+        element.append_child(pugi::node_pcdata).set_value(blanks(depth).c_str());
+    }
+    root.parent().append_child(pugi::node_pcdata).set_value("\n");
+}
+
 class PugixmlPrinter : public Printer {
 public:
     PugixmlPrinter(const std::string& xml, const Expected& expected, const char* indent)
@@ -474,15 +501,23 @@ public:
 
     bool Prepare(std::string& why) override {
         const pugi::xml_parse_result result = document_.load_buffer(xml_.data(), xml_.size());
-        if (result) return true;
-        why = std::string("pugixml: ") + result.description();
-        return false;
+        if (!result) {
+            why = std::string("pugixml: ") + result.description();
+            return false;
+        }
+        if (indent_ == nullptr) AddMarlLines(document_.document_element());
+        return true;
     }
     void Print(FILE* stream) override {
         pugi::xml_writer_file writer(stream);
-        document_.save(writer, indent_, pugi::format_indent | pugi::format_no_declaration);
+        if (indent_ == nullptr) {
+            document_.save(writer, "", pugi::format_raw | pugi::format_no_declaration);
+        } else {
+            document_.save(writer, indent_, pugi::format_indent | pugi::format_no_declaration);
+        }
     }
     // pugixml writes its own layout (<a /> for an empty element, say): read it back instead.
+    // (Whitespace-only text is dropped on reading, so the lines of AddMarlLines go too.)
     bool Verify(const char* text, size_t length, std::string& why) override {
         pugi::xml_document again;
         const pugi::xml_parse_result result = again.load_buffer(text, length);
@@ -498,7 +533,7 @@ public:
 private:
     const std::string& xml_;
     const Expected& expected_;
-    const char* indent_;
+    const char* indent_;  // null: marllib's lines, written raw
     pugi::xml_document document_;
 };
 

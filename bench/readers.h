@@ -22,7 +22,9 @@ Reader* NewRapidjson(const std::string& json, const Expected& expected);
 // marllib's Document::Print must write exactly the generated Marl text; pugixml's save is
 // read back and must give the generated tree.
 Printer* NewMarllibPrinter(const std::string& marl);
-// pugixml's save with format_indent and `indent` per level ("" for one element per line).
+// pugixml's save with format_indent and `indent` per level ("" for one element per line),
+// or with indent null, raw, of the tree given the lines that marllib's printer writes (one
+// per element, indentation that stops growing after 64 levels) as whitespace text.
 Printer* NewPugixmlPrinter(const std::string& xml, const Expected& expected,
                            const char* indent = "  ");
 
