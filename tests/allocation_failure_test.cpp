@@ -8,9 +8,11 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <new>
 #include <string>
@@ -26,26 +28,42 @@ namespace {
 // Plain integers, zero before any constructor runs, so allocations made during static
 // initialisation are counted like any other.
 struct Hook {
-    long long live;      // allocations of the whole program not yet freed
-    long long made;      // allocations since Arm
-    long long failAt;    // the allocation (counted from 1) that throws; 0: none
-    long long bytes;     // bytes asked for since Arm
+    long long live;       // allocations of the whole program not yet freed
+    long long liveBytes;  // the bytes they hold
+    long long made;       // allocations since Arm
+    long long failAt;     // the allocation (counted from 1) that throws; 0: none
+    long long bytes;      // bytes asked for since Arm
     bool armed;
 };
 Hook hook;
 
+// In front of every block: its size, so that a free can count the bytes it gives back. As
+// large as malloc's alignment, so that the block behind it stays aligned as malloc's are.
+constexpr std::size_t kHeader = alignof(std::max_align_t);
+// New memory holds this byte, never zero: code that counts on new memory being cleared fails
+// here in every build, not only where the allocator happens to hand out used memory.
+constexpr unsigned char kScribble = 0xA5;
+
 void* Allocate(std::size_t size) {
     if (hook.armed && ++hook.made == hook.failAt) throw std::bad_alloc();
     if (hook.armed) hook.bytes += static_cast<long long>(size);
-    void* const block = std::malloc(size == 0 ? 1 : size);
+    if (size > SIZE_MAX - kHeader) throw std::bad_alloc();
+    auto* const block = static_cast<unsigned char*>(std::malloc(kHeader + size));
     if (block == nullptr) throw std::bad_alloc();
+    std::memcpy(block, &size, sizeof size);
+    std::memset(block + kHeader, kScribble, size);
     ++hook.live;
-    return block;
+    hook.liveBytes += static_cast<long long>(size);
+    return block + kHeader;
 }
 
-void Release(void* block) noexcept {
-    if (block == nullptr) return;
+void Release(void* bytes) noexcept {
+    if (bytes == nullptr) return;
+    unsigned char* const block = static_cast<unsigned char*>(bytes) - kHeader;
+    std::size_t size = 0;
+    std::memcpy(&size, block, sizeof size);
     --hook.live;
+    hook.liveBytes -= static_cast<long long>(size);
     std::free(block);
 }
 
@@ -323,6 +341,27 @@ TEST_F(AllocationFailure, SettersKeepTheOldOrSetTheNew) {
     });
     EXPECT_EQ(renamed.result, 1);
     Report("marllib_SetName", renamed);
+
+    // The field a longer name takes is new, scribbled memory: past the name it reads as zeros.
+    FullTables();
+    ASSERT_TRUE(marllib_SetName(0, 2, "a longer name than before", 25));
+    char field[MARLLIB_NAME_MAX];
+    ASSERT_EQ(marllib_GetName(0, 2, field), 25);
+    EXPECT_EQ(std::string(field, 25), "a longer name than before");
+    EXPECT_EQ(std::string(field + 25, sizeof field - 25), std::string(sizeof field - 25, '\0'));
+    marllib_Close();
+
+    // A replaced value is freed when it is replaced, not when the document goes: 500 values
+    // of 1 MiB in turn hold one of them at a time.
+    FullTables();
+    const long long before = hook.liveBytes;
+    const std::string mebibyte(1 << 20, 'm');
+    for (int round = 0; round < 500; ++round) {
+        ASSERT_TRUE(marllib_SetValue(0, 3, mebibyte.data(), static_cast<int32_t>(mebibyte.size())));
+        ASSERT_TRUE(marllib_SetName(0, 3, round % 2 == 0 ? "d" : std::string(64, 'd').c_str(),
+                                    round % 2 == 0 ? 1 : 64));
+    }
+    EXPECT_LE(hook.liveBytes - before, 2 << 20);
 }
 
 TEST_F(AllocationFailure, QueriesNeverAllocate) {

@@ -105,6 +105,14 @@ TEST(DsCollection, StackOfDistinctValuesPopsItsTop) {
     EXPECT_EQ(top, 3);
     EXPECT_TRUE(view.remove(top));
     EXPECT_EQ(view[view.size() - 1], 0);
+    // pop takes the top off without a scan, and on an empty stack gives the zero value.
+    EXPECT_EQ(view.pop(), 0);
+    EXPECT_EQ(view.pop(), -1);
+    EXPECT_EQ(view.size(), 0);
+    EXPECT_EQ(view.pop(), 0);
+    EXPECT_EQ(view.size(), 0);
+    EXPECT_TRUE(view.push(7));
+    EXPECT_EQ(view[0], 7);
 }
 
 TEST(DsCollection, PointerElementsCompareByAddress) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -279,6 +280,17 @@ TEST_F(Hostile, ZeroBytesEverywhere) {
     const int32_t fromFile = marllib_Load(File(zeros).c_str(), 0);
     ASSERT_GE(fromFile, 0);
     EXPECT_EQ(TagCount(fromFile), 0);
+    // The largest file a document can be read from, 2^31 - 1 zero bytes (sparse, so it takes
+    // no room on disk), loads; one byte more is refused and takes no handle.
+    const std::string largest = File("");
+    ASSERT_TRUE(std::filesystem::exists(largest));
+    std::filesystem::resize_file(largest, 2147483647u);
+    const int32_t fromLargest = marllib_Load(largest.c_str(), 0);
+    ASSERT_GE(fromLargest, 0);
+    EXPECT_EQ(TagCount(fromLargest), 0);
+    std::filesystem::resize_file(largest, 2147483648u);
+    EXPECT_EQ(marllib_Load(largest.c_str(), 0), -1);
+    EXPECT_EQ(marllib_Create(), fromLargest + 1);
 
     // Zero bytes between the tags, in names and in values are ordinary bytes.
     const std::string gap(1u << 20, '\0');

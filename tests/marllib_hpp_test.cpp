@@ -5,10 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <stdlib.h>
+#include <sys/resource.h>
+#endif
+
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <limits>
@@ -402,5 +409,44 @@ TEST_F(Hpp, WritesTheTextThePrinterWrites) {
     EXPECT_NE(message.find(std::strerror(ENOENT)), std::string::npos) << message;
     std::remove(path.c_str());
 }
+
+#if !defined(_WIN32)
+// A save that runs into the largest file the process may write fails whole: an old file keeps
+// its text, a new one is not made, and no temporary file is left beside them.
+TEST_F(Hpp, SaveBeyondTheFileSizeLimitLeavesNothing) {
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/marllib-hpp-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path folder = pattern;
+    std::ofstream(folder / "old.marl") << "<old/>\n";
+    Document doc = Document::create();
+    for (int i = 0; i < 1000; ++i) doc.add_leaf(Document::root, "leaf", "a value of some bytes");
+
+    // The writes then fail with EFBIG instead of raising SIGXFSZ, which would end the test.
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit capped{4096, limit.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &capped), 0);
+    std::vector<std::string> messages;
+    for (const char* name : {"old.marl", "new.marl"}) {
+        messages.push_back(FailureOf([&] { doc.save((folder / name).string()); },
+                                     errc::unwritable_file));
+    }
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous);
+
+    for (const std::string& message : messages) {
+        EXPECT_NE(message.find(std::strerror(EFBIG)), std::string::npos) << message;
+    }
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"old.marl"});
+    EXPECT_EQ(Document::load((folder / "old.marl").string()).to_string(), "<old/>\n");
+    fs::remove_all(folder);
+}
+#endif
 
 }  // namespace

@@ -113,6 +113,8 @@ const std::vector<TextCase>& Texts() {
         {"lone escape byte as a leaf name", "<\x80/>\n", "\\x80"},
         {"70-byte name is cut to 64", "<" + std::string(70, 'n') + "/>\n",
          std::string(64, 'n')},
+        {"70-byte name of a value with doubled quotes is cut to 64",
+         "<" + std::string(70, 'n') + "=\"a\"\"b\">\n", std::string(64, 'n') + "=\"a\"b\""},
     };
     return cases;
 }

@@ -1,15 +1,20 @@
 // The marl tool end to end: each command's output and exit status on good, broken and
 // missing input.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "marllib_version.h"
 
@@ -21,21 +26,59 @@ struct Outcome {
     std::string err;
 };
 
+// A file's bytes, at most a few megabytes of them: enough for every output a test expects.
 std::string Slurp(const std::string& path) {
+    constexpr std::streamsize kMostBytes = 8 << 20;
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::string text(static_cast<size_t>(kMostBytes), '\0');
+    in.read(&text[0], kMostBytes);
+    text.resize(static_cast<size_t>(in.gcount()));
+    return text;
+}
+
+// What a run of the tool may take: a looping printer must fail its test, not fill the disk or
+// hang the suite.
+constexpr rlim_t kMostBytesWritten = 16 << 20;  // per file
+constexpr rlim_t kMostSeconds = 60;             // of processor time
+
+// Runs command under /bin/sh in a process group of its own, with every file it writes capped at
+// fileBytes and its processor time at kMostSeconds; killed after twice that on the clock.
+// Returns its exit status, or -1 when it did not exit on its own.
+int RunBounded(const std::string& command, rlim_t fileBytes = kMostBytesWritten) {
+    const pid_t child = fork();
+    if (child == 0) {
+        setpgid(0, 0);
+        const rlimit bytes{fileBytes, fileBytes};
+        const rlimit seconds{kMostSeconds, kMostSeconds};
+        setrlimit(RLIMIT_FSIZE, &bytes);
+        setrlimit(RLIMIT_CPU, &seconds);
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (child < 0) return -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2 * kMostSeconds);
+    int raw = 0;
+    while (waitpid(child, &raw, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(-child, SIGKILL);
+            waitpid(child, &raw, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
 class MarlTool : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/marl-tool-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        for (std::string* folder : {&dir, &io}) {
+            char pattern[] = "/tmp/marl-tool-XXXXXX";
+            ASSERT_NE(mkdtemp(pattern), nullptr);
+            *folder = pattern;
+        }
     }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    void TearDown() override { std::system(("rm -rf '" + dir + "' '" + io + "'").c_str()); }
 
     std::string File(const std::string& name, const std::string& bytes) {
         const std::string path = dir + "/" + name;
@@ -44,19 +87,33 @@ protected:
     }
 
     // Runs marl in the test's folder with the arguments (already quoted for the shell) and
-    // the given input, its standard output going to `to` (a file of the folder by default).
+    // the given input, its standard output going to `to` (a file of its own by default), every
+    // file it writes capped at fileBytes. The runner's own files live in a folder apart, so
+    // that the test's folder holds only what the test and the tool put there.
     Outcome Marl(const std::string& args, const std::string& input = "",
-                 const std::string& to = "") {
-        const std::string in = File(".stdin", input);
-        const std::string out = to.empty() ? dir + "/.out" : to;
-        const std::string command = "cd '" + dir + "' && '" + MARL_TOOL + "' " + args + " <'" +
-                                    in + "' >'" + out + "' 2>'" + dir + "/.err'";
-        const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir + "/.out"),
-                Slurp(dir + "/.err")};
+                 const std::string& to = "", rlim_t fileBytes = kMostBytesWritten) {
+        const std::string in = io + "/stdin";
+        std::ofstream(in, std::ios::binary) << input;
+        const std::string out = to.empty() ? io + "/out" : to;
+        std::remove((io + "/out").c_str());
+        const std::string command = "cd '" + dir + "' && exec '" + MARL_TOOL + "' " + args +
+                                    " <'" + in + "' >'" + out + "' 2>'" + io + "/err'";
+        const int status = RunBounded(command, fileBytes);
+        return {status, Slurp(io + "/out"), Slurp(io + "/err")};
     }
 
-    std::string dir;
+    // The names in the test's folder, dot files included.
+    std::vector<std::string> Listing() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::string dir;  // the test's folder: the tool's working folder
+    std::string io;   // the runner's standard input, output and error
 };
 
 const std::string kNested =
@@ -109,6 +166,16 @@ TEST_F(MarlTool, CheckReportsEachProblemWithItsPlace) {
         {"<a/>\n<ab=\"\n", 1, "F:2:1: error: value too short: fewer than 3 bytes follow '='\n"},
         {"<" + std::string(70, 'n') + "/>\n", 0,
          "F:1:1: warning: name of 70 bytes is cut to its first 64 bytes\n"},
+        {"<" + std::string(64, 'n') + ">\n</>\n<" + std::string(65, 'n') + "/>\n", 0,
+         "F:3:1: warning: name of 65 bytes is cut to its first 64 bytes\n"},
+        // Escapes count as the one byte they stand for.
+        {"<" + std::string(62, 'n') + "\x80" "1\x80\x80/>\n", 0, ""},
+        {"<a=\"v\"x", 1,
+         "F:1:6: error: quote in a value is followed by neither a quote nor '>'\n"
+         "F:1:7: note: reading stops here; 1 byte is never read\n"},
+        // Bytes that a terminal would not show as they are.
+        {"<\x80\x80\x7f\x01\x1f\\z\xff>\n", 0,
+         "F:1:1: warning: container '\\x80\\x7f\\x01\\x1f\\x5cz\\xff' is never closed\n"},
         // Input too short for the reader is checked all the same.
         {"<a>", 1, "F:1:1: error: tag cut off by the end of the input\n"},
         {"<a/", 1, "F:1:1: error: tag cut off by the end of the input\n"},
@@ -160,6 +227,10 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
     File("g.marl", "<users>\n  <user=\"ada\">\n  <user=\"grace\">\n  <a\x80" "2b=\"slash\">\n"
                    "  <x[1]=\"bracket\">\n  <back\\slash/>\n</>\n");
     File("w.marl", "<a>\n</>\n</>\n</>\n</>\n");  // three stray closes: warnings only
+    File("b.marl", "<a/x>\n");                       // an error
+    // Three entries, all of one name; a name of the longest length a tag can have.
+    const std::string longest(64, 'l');
+    File("u.marl", "<u=\"1\">\n<u=\"2\">\n<u=\"3\">\n<" + longest + "=\"long\">\n");
     const std::string stray = ": warning: '</>' closes no open container\n";
     std::string hundredAndOne, hundred;
     for (int line = 1; line <= 101; ++line) {
@@ -191,6 +262,10 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
         {"check --strict=yes n.marl", 2, "", "marl: option '--strict' takes no argument\n" + wrong},
         {"check --max-messages=-1 n.marl", 2, "",
          "marl: --max-messages takes a count from 0, not '-1'\nTry 'marl check --help'.\n"},
+        {"check --max-messages=2147483648 n.marl", 2, "",
+         "marl: --max-messages takes a count from 0, not '2147483648'\n"
+         "Try 'marl check --help'.\n"},
+        {"check --max-messages=2147483647 w.marl", 0, "w.marl:3:1...", ""},
         {"print n.marl n.marl", 2, "",
          "marl: print takes one INPUT, not 2\nTry 'marl print --help'.\n"},
         {"get n.marl", 2, "",
@@ -205,12 +280,20 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
          "marl: no tag 'users/nope' in g.marl\nmarl: no tag 'users/user[3]' in g.marl\n"},
         {"get -r g.marl 'users/a\\/b' users/user", 0, "slashada", ""},
         {"get g.marl --raw 'users/back\\\\slash'", 0, "", ""},
+        {"get u.marl 'u[3]' 'u[4]' " + longest, 1, "3\nlong\n", "marl: no tag 'u[4]' in u.marl\n"},
+        {"get u.marl " + longest + "l", 1, "", "marl: no tag '" + longest + "l' in u.marl\n"},
         {"get g.marl 'users//user'", 2, "",
          "marl: malformed path 'users//user'\nTry 'marl get --help'.\n"},
         {"get nowhere.marl a", 2, "",
          "marl: cannot read nowhere.marl: No such file or directory\n"},
         {"check w.marl", 0, "w.marl:3:1" + stray + "w.marl:4:1" + stray + "w.marl:5:1" + stray, ""},
         {"check --strict w.marl n.marl", 1, "w.marl:3:1...", ""},
+        // A FILE that cannot be read outranks an error found in a later one, and the later
+        // one is still checked.
+        {"check nowhere.marl b.marl", 2, "b.marl:1:1: error: ...",
+         "marl: cannot read nowhere.marl: No such file or directory\n"},
+        {"check b.marl nowhere.marl", 2, "b.marl:1:1: error: ...",
+         "marl: cannot read nowhere.marl: No such file or directory\n"},
         {"check --max-messages 1 w.marl", 0, "w.marl:3:1" + stray + "... and 2 more\n", ""},
         {"check --max-messages 0 h.marl", 0, hundred + "h.marl:101:1" + stray, ""},
         {"check h.marl", 0, hundred + "... and 1 more\n", ""},
@@ -279,14 +362,19 @@ TEST_F(MarlTool, PrintOutputReplacesTheFileWhole) {
     EXPECT_EQ(Slurp(path), "<c/>\n");
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    // An input that cannot be read leaves the file, and no new file beside it.
+    // An input that cannot be read, and output beyond the largest file the process may
+    // write, leave the old file as it was, make no new one, and leave nothing beside them.
+    std::string many;
+    while (many.size() < 64 * 1024) many += kNested;
+    File("many.marl", many);
     EXPECT_EQ(Marl("print -o in.marl absent.marl").status, 2);
-    EXPECT_EQ(Slurp(path), "<c/>\n");
-    size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        files += entry.path().filename().string()[0] != '.';
+    for (const char* target : {"in.marl", "new.marl"}) {
+        const Outcome run = Marl(std::string("print -o ") + target + " many.marl", "", "", 4096);
+        EXPECT_EQ(run.status, 2) << target;
+        EXPECT_EQ(run.err, "marl: cannot write to " + std::string(target) + ": File too large\n");
     }
-    EXPECT_EQ(files, 2u);  // in.marl and link.marl
+    EXPECT_EQ(Slurp(path), "<c/>\n");
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"in.marl", "link.marl", "many.marl"}));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // marl: print, check and query Marl documents from the command line.
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -75,6 +76,12 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef SIGXFSZ
+    // A write beyond the largest file the process may write (ulimit -f) then fails with EFBIG
+    // and is reported like any other failed write, instead of ending the process on the spot
+    // with a half-written file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     const int status = Run(argc, argv);
     return CloseStandardOutput() ? status : kTrouble;
 }
