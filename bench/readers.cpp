@@ -86,7 +86,7 @@ bool WalkMarllib(int32_t handle, Digest& digest, std::string& why) {
                 return false;
             }
             stack.push_back(std::move(inner));
-        } else if (collection == -3) {
+        } else if (collection == MARLLIB_GETCOLLECTION_LEAF) {
             const int32_t valueLength = marllib_GetValue(handle, tag, nullptr, 0);
             if (valueLength < 0) {
                 why = "leaf " + std::to_string(tag) + " gives value length " +

@@ -62,7 +62,8 @@ static void show(int32_t doc, int32_t collection, int depth) {
 }
 
 /* The first tag named `name` at any depth below collection, searched level by level from
- * the top, or -1. *holder receives the collection that holds it. */
+ * the top, or MARLLIB_GETTAGBYNAME_NOT_FOUND as marllib_GetTagByName answers for one level.
+ * *holder receives the collection that holds it. */
 static int32_t find(int32_t doc, int32_t collection, const char* name, int32_t* holder) {
     int32_t tags[64];
     const int32_t found = marllib_GetTagByName(doc, collection, name, (int32_t)strlen(name));
@@ -79,7 +80,7 @@ static int32_t find(int32_t doc, int32_t collection, const char* name, int32_t* 
             if (below >= 0) return below;
         }
     }
-    return -1;
+    return MARLLIB_GETTAGBYNAME_NOT_FOUND;
 }
 
 int main(int argc, char** argv) {

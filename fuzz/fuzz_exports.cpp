@@ -98,10 +98,10 @@ Document ReadBack(int32_t handle) {
     for (int32_t t = 0;; ++t) {
         Tag tag;
         tag.nameLength = marllib_GetName(handle, t, tag.field.data());
-        if (tag.nameLength == -1) break;
+        if (tag.nameLength == MARLLIB_GETNAME_NO_TAG) break;
         FUZZ_CHECK(tag.nameLength >= 1 && tag.nameLength <= MARLLIB_NAME_MAX);
         const int32_t collection = marllib_GetCollection(handle, t);
-        tag.leaf = collection == -3;
+        tag.leaf = collection == MARLLIB_GETCOLLECTION_LEAF;
         tag.collection = tag.leaf ? -1 : collection;
         FUZZ_CHECK(tag.leaf || collection >= 0);
         tag.valueLength = marllib_GetValue(handle, t, nullptr, 0);
@@ -109,14 +109,14 @@ Document ReadBack(int32_t handle) {
             tag.value.resize(static_cast<size_t>(tag.valueLength));
             marllib_GetValue(handle, t, &tag.value[0], tag.valueLength);
         }
-        FUZZ_CHECK(tag.leaf || tag.valueLength == -2);
+        FUZZ_CHECK(tag.leaf || tag.valueLength == MARLLIB_GETVALUE_CONTAINER);
         if (!tag.leaf) tag.valueLength = 0;
         document.tags.push_back(tag);
     }
     for (int32_t c = -1;; ++c) {
         const int32_t count = marllib_GetTags(handle, c, nullptr, 0);
         if (count < 0) {
-            FUZZ_CHECK(count == -1);
+            FUZZ_CHECK(count == MARLLIB_GETTAGS_NO_COLLECTION);
             break;
         }
         std::vector<int32_t> list(static_cast<size_t>(count));
@@ -241,15 +241,15 @@ void AddTag(Input& in) {
 
     const int32_t result = marllib_AddTag(handle, collection, name.Pointer(), name.length, leaf);
     if (document == nullptr) {
-        FUZZ_CHECK(result == -4);
+        FUZZ_CHECK(result == MARLLIB_INVALID_HANDLE);
         return;
     }
     if (collection >= static_cast<int32_t>(document->collections.size())) {
-        FUZZ_CHECK(result == -1);
+        FUZZ_CHECK(result == MARLLIB_ADDTAG_NO_COLLECTION);
         return;
     }
     if (collection < -1) {
-        FUZZ_CHECK(result == -2);
+        FUZZ_CHECK(result == MARLLIB_ADDTAG_BELOW_ROOT);
         return;
     }
     Tag tag;
@@ -260,7 +260,7 @@ void AddTag(Input& in) {
         document->collections.emplace_back();
     }
     if (!ValidName(name)) {
-        FUZZ_CHECK(result == -3);
+        FUZZ_CHECK(result == MARLLIB_ADDTAG_BAD_NAME);
         return;
     }
     const auto index = static_cast<int32_t>(document->tags.size());
@@ -329,11 +329,11 @@ void GetValue(Input& in) {
     const int32_t result = marllib_GetValue(handle, t, null ? nullptr : buffer.data(), max);
     size_t copied = 0;
     if (document == nullptr) {
-        FUZZ_CHECK(result == -4);
+        FUZZ_CHECK(result == MARLLIB_INVALID_HANDLE);
     } else if (!document->HasTag(t)) {
-        FUZZ_CHECK(result == -1);
+        FUZZ_CHECK(result == MARLLIB_GETVALUE_NO_TAG);
     } else if (!document->tags[static_cast<size_t>(t)].leaf) {
-        FUZZ_CHECK(result == -2);
+        FUZZ_CHECK(result == MARLLIB_GETVALUE_CONTAINER);
     } else {
         const Tag& tag = document->tags[static_cast<size_t>(t)];
         FUZZ_CHECK(result == tag.valueLength);
@@ -352,7 +352,8 @@ void GetName(Input& in) {
     buffer.fill(kSentinel);
     const int32_t result = marllib_GetName(handle, t, null ? nullptr : buffer.data());
     if (document == nullptr || !document->HasTag(t)) {
-        FUZZ_CHECK(result == (document == nullptr ? -4 : -1));
+        FUZZ_CHECK(result ==
+                   (document == nullptr ? MARLLIB_INVALID_HANDLE : MARLLIB_GETNAME_NO_TAG));
         for (const char byte : buffer) FUZZ_CHECK(byte == kSentinel);
         return;
     }
@@ -367,12 +368,12 @@ void GetCollection(Input& in) {
     const int32_t t = ChooseTag(in, document);
     const int32_t result = marllib_GetCollection(handle, t);
     if (document == nullptr) {
-        FUZZ_CHECK(result == -4);
+        FUZZ_CHECK(result == MARLLIB_INVALID_HANDLE);
     } else if (!document->HasTag(t)) {
-        FUZZ_CHECK(result == -2);
+        FUZZ_CHECK(result == MARLLIB_GETCOLLECTION_NO_TAG);
     } else {
         const Tag& tag = document->tags[static_cast<size_t>(t)];
-        FUZZ_CHECK(result == (tag.leaf ? -3 : tag.collection));
+        FUZZ_CHECK(result == (tag.leaf ? MARLLIB_GETCOLLECTION_LEAF : tag.collection));
     }
 }
 
@@ -386,9 +387,10 @@ void GetTags(Input& in) {
     const int32_t result = marllib_GetTags(handle, c, null ? nullptr : out.data(), max);
     size_t copied = 0;
     if (document == nullptr) {
-        FUZZ_CHECK(result == -4);
+        FUZZ_CHECK(result == MARLLIB_INVALID_HANDLE);
     } else if (!document->HasCollection(c)) {
-        FUZZ_CHECK(result == (c < -1 ? -2 : -1));
+        FUZZ_CHECK(result ==
+                   (c < -1 ? MARLLIB_GETTAGS_BELOW_ROOT : MARLLIB_GETTAGS_NO_COLLECTION));
     } else {
         const std::vector<int32_t>& list = document->Collection(c);
         FUZZ_CHECK(result == static_cast<int32_t>(list.size()));
@@ -416,7 +418,8 @@ void GetTagsByName(Input& in) {
             }
         }
     }
-    FUZZ_CHECK(result == (document == nullptr ? -4 : static_cast<int32_t>(expected.size())));
+    FUZZ_CHECK(result == (document == nullptr ? MARLLIB_INVALID_HANDLE
+                                               : static_cast<int32_t>(expected.size())));
     for (size_t i = 0; i < out.size(); ++i) {
         FUZZ_CHECK(out[i] == (i < expected.size() ? expected[i] : kSentinelIndex));
     }
@@ -428,7 +431,8 @@ void GetTagByName(Input& in) {
     const int32_t c = ChooseCollection(in, document);
     const Name name = ChooseName(in, document);
     const int32_t result = marllib_GetTagByName(handle, c, name.Pointer(), name.length);
-    int32_t expected = document == nullptr ? -4 : -1;
+    int32_t expected =
+        document == nullptr ? MARLLIB_INVALID_HANDLE : MARLLIB_GETTAGBYNAME_NOT_FOUND;
     if (document != nullptr && document->HasCollection(c)) {
         for (const int32_t t : document->Collection(c)) {
             if (Matches(document->tags[static_cast<size_t>(t)], name)) {
@@ -443,7 +447,7 @@ void GetTagByName(Input& in) {
 void Close() {
     marllib_Close();
     documents.clear();
-    FUZZ_CHECK(marllib_GetTags(0, MARLLIB_ROOT, nullptr, 0) == -4);
+    FUZZ_CHECK(marllib_GetTags(0, MARLLIB_ROOT, nullptr, 0) == MARLLIB_INVALID_HANDLE);
 }
 
 }  // namespace

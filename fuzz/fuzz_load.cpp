@@ -24,13 +24,13 @@ void Walk(int32_t handle) {
     char name[MARLLIB_NAME_MAX];
     for (int32_t tag = 0;; ++tag) {
         const int32_t nameLength = marllib_GetName(handle, tag, name);
-        if (nameLength == -1) break;
+        if (nameLength == MARLLIB_GETNAME_NO_TAG) break;
         FUZZ_CHECK(nameLength >= 1 && nameLength <= MARLLIB_NAME_MAX);
         // The name field past the name is zero: a loaded name was never longer.
         for (int32_t i = nameLength; i < MARLLIB_NAME_MAX; ++i) FUZZ_CHECK(name[i] == 0);
         const int32_t collection = marllib_GetCollection(handle, tag);
         const int32_t valueLength = marllib_GetValue(handle, tag, nullptr, 0);
-        if (collection == -3) {
+        if (collection == MARLLIB_GETCOLLECTION_LEAF) {
             FUZZ_CHECK(valueLength >= 0);
             std::vector<char> value(static_cast<size_t>(valueLength) + 1, '\x55');
             FUZZ_CHECK(marllib_GetValue(handle, tag, value.data(), valueLength + 1) == valueLength);
@@ -38,13 +38,13 @@ void Walk(int32_t handle) {
             collectionOf.push_back(-1);
         } else {
             FUZZ_CHECK(collection >= 0);
-            FUZZ_CHECK(valueLength == -2);
+            FUZZ_CHECK(valueLength == MARLLIB_GETVALUE_CONTAINER);
             collectionOf.push_back(collection);
         }
     }
     const auto tagCount = static_cast<int32_t>(collectionOf.size());
-    FUZZ_CHECK(marllib_GetName(handle, tagCount, nullptr) == -1);
-    FUZZ_CHECK(marllib_GetCollection(handle, tagCount) == -2);
+    FUZZ_CHECK(marllib_GetName(handle, tagCount, nullptr) == MARLLIB_GETNAME_NO_TAG);
+    FUZZ_CHECK(marllib_GetCollection(handle, tagCount) == MARLLIB_GETCOLLECTION_NO_TAG);
 
     // Collections: every tag stands in exactly one, in ascending order, and every collection
     // belongs to exactly one container, created with it, so containers number them in order.
@@ -57,8 +57,9 @@ void Walk(int32_t handle) {
         ownerOf.push_back(tag);
     }
     const auto collectionCount = static_cast<int32_t>(ownerOf.size());
-    FUZZ_CHECK(marllib_GetTags(handle, collectionCount, nullptr, 0) == -1);
-    FUZZ_CHECK(marllib_GetTags(handle, -2, nullptr, 0) == -2);
+    FUZZ_CHECK(marllib_GetTags(handle, collectionCount, nullptr, 0) ==
+               MARLLIB_GETTAGS_NO_COLLECTION);
+    FUZZ_CHECK(marllib_GetTags(handle, -2, nullptr, 0) == MARLLIB_GETTAGS_BELOW_ROOT);
     for (int32_t collection = MARLLIB_ROOT; collection < collectionCount; ++collection) {
         const int32_t count = marllib_GetTags(handle, collection, nullptr, 0);
         FUZZ_CHECK(count >= 0 && count <= tagCount);

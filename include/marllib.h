@@ -12,10 +12,12 @@
  * while 0 <= handle < number of documents. marllib_Close destroys every document at once,
  * after which handles start again at 0.
  *
- * Results: counts and indices are >= 0; failures are small negative codes. An invalid
- * handle gives -4 (false from the two setters); the document operations use -1, -2, -3 as
- * documented per function. Allocation failure is not caught: it leaves the call as the C++
- * runtime's std::bad_alloc and changes nothing.
+ * Results: counts and indices are >= 0; failures are small negative codes, each with a name
+ * below. An invalid handle gives MARLLIB_INVALID_HANDLE (false from the two setters); the
+ * document operations use -1, -2, -3, named MARLLIB_<FUNCTION>_<REASON> and documented per
+ * function. One number can mean different things for different functions, so compare a
+ * result only with its own function's names. Allocation failure is not caught: it leaves the
+ * call as the C++ runtime's std::bad_alloc and changes nothing.
  *
  * Threads: none. Make every call from one thread, or serialise all calls yourself.
  */
@@ -51,6 +53,39 @@
 /* The result of every forwarding function for a handle that names no document. */
 #define MARLLIB_INVALID_HANDLE (-4)
 
+/* The failure codes of each function. Each comes with a call that returns it, where doc is a
+ * document from marllib_Create holding no more than the comment says. */
+/* marllib_Load("no/such/file.marl", 0): the path's bytes cannot be had (see marllib_Load). */
+#define MARLLIB_LOAD_UNREADABLE (-1)
+
+/* marllib_AddTag(doc, 0, "a", 1, true) while doc has no collection 0. */
+#define MARLLIB_ADDTAG_NO_COLLECTION (-1)
+/* marllib_AddTag(doc, -2, "a", 1, true): a collection below MARLLIB_ROOT. */
+#define MARLLIB_ADDTAG_BELOW_ROOT (-2)
+/* marllib_AddTag(doc, MARLLIB_ROOT, "", 0, true): a name must be 1 to 64 bytes. */
+#define MARLLIB_ADDTAG_BAD_NAME (-3)
+
+/* marllib_GetTags(doc, 0, NULL, 0) while doc has no collection 0. */
+#define MARLLIB_GETTAGS_NO_COLLECTION (-1)
+/* marllib_GetTags(doc, -2, NULL, 0): a collection below MARLLIB_ROOT. */
+#define MARLLIB_GETTAGS_BELOW_ROOT (-2)
+
+/* marllib_GetCollection(doc, 0) while doc has no tag 0. */
+#define MARLLIB_GETCOLLECTION_NO_TAG (-2)
+/* marllib_GetCollection(doc, leaf) for a leaf tag `leaf`: a leaf has no collection. */
+#define MARLLIB_GETCOLLECTION_LEAF (-3)
+
+/* marllib_GetValue(doc, 0, NULL, 0) while doc has no tag 0. */
+#define MARLLIB_GETVALUE_NO_TAG (-1)
+/* marllib_GetValue(doc, box, NULL, 0) for a container tag `box`: a container has no value. */
+#define MARLLIB_GETVALUE_CONTAINER (-2)
+
+/* marllib_GetName(doc, 0, buffer) while doc has no tag 0. */
+#define MARLLIB_GETNAME_NO_TAG (-1)
+
+/* marllib_GetTagByName(doc, MARLLIB_ROOT, "a", 1) while the top level holds no tag "a". */
+#define MARLLIB_GETTAGBYNAME_NOT_FOUND (-1)
+
 #ifdef __cplusplus
 /* The public faces of the library's own classes. Hosts never get pointers to them.
  * Marl (capital M) is the library's inside; the C++ layer for hosts is namespace marl
@@ -75,12 +110,22 @@ MARLLIB_API int32_t MARLLIB_CALL marllib_Create(void);
  * length > 0: source points to length bytes of text, read in place (no terminator needed).
  * length <= 0: source is a zero-terminated path, read in binary mode to its end whatever size
  * it reports: a regular file, a pipe or FIFO, a device or a file of /proc alike.
- * Returns -1 when the path's bytes cannot be had (null path, cannot open, a directory, a read
- * error, more than 2^31 - 1 bytes); nothing is registered then. Malformed, empty or short text
- * still gives a document: malformed tags are skipped and whatever was read stays read. */
+ * Returns MARLLIB_LOAD_UNREADABLE when the path's bytes cannot be had; nothing is registered
+ * then, and errno tells why: EINVAL for a null path, the open's own error (ENOENT, EACCES,
+ * ...), EISDIR for a directory, the read's own error or EIO, and EFBIG for more than
+ * 2^31 - 1 bytes. (After a load that succeeds, errno means nothing.)
+ * On Windows the DLL's errno belongs to msvcrt.dll, which a host sees only if it uses
+ * msvcrt.dll too (MinGW's default, not MSVC's). Any host can call GetLastError() instead: the
+ * failed load sets it to the Windows error that matches errno, ERROR_FILE_NOT_FOUND (ENOENT),
+ * ERROR_ACCESS_DENIED (EACCES), ERROR_TOO_MANY_OPEN_FILES (EMFILE), ERROR_NOT_ENOUGH_MEMORY
+ * (ENOMEM), ERROR_INVALID_PARAMETER (EINVAL), ERROR_DIRECTORY_NOT_SUPPORTED (EISDIR),
+ * ERROR_FILE_TOO_LARGE (EFBIG), or ERROR_READ_FAULT for EIO and any other read error.
+ * Malformed, empty or short text still gives a document: malformed tags are skipped and
+ * whatever was read stays read. */
 MARLLIB_API int32_t MARLLIB_CALL marllib_Load(const char* source, int32_t length);
 
-/* The collection index of container tag `tag`: -2 if tag is out of range, -3 if it is a leaf. */
+/* The collection index of container tag `tag`: MARLLIB_GETCOLLECTION_NO_TAG if tag is out of
+ * range, MARLLIB_GETCOLLECTION_LEAF if it is a leaf. */
 MARLLIB_API int32_t MARLLIB_CALL marllib_GetCollection(int32_t handle, int32_t tag);
 
 /* Replaces the value of leaf `tag` with a copy of `length` bytes. A null value counts as
@@ -91,7 +136,8 @@ MARLLIB_API bool MARLLIB_CALL marllib_SetValue(int32_t handle, int32_t tag, cons
 
 /* Copies min(max, value length) bytes of leaf `tag`'s value into buffer (nothing when buffer
  * is null or max <= 0) and returns the stored value length. Call with a null buffer to learn
- * the length. -1 if tag is out of range, -2 if it is a container. */
+ * the length. MARLLIB_GETVALUE_NO_TAG if tag is out of range, MARLLIB_GETVALUE_CONTAINER if
+ * it is a container. */
 MARLLIB_API int32_t MARLLIB_CALL marllib_GetValue(int32_t handle, int32_t tag, char* buffer,
                                                   int32_t max);
 
@@ -101,20 +147,23 @@ MARLLIB_API bool MARLLIB_CALL marllib_SetName(int32_t handle, int32_t tag, const
                                               int32_t length);
 
 /* Copies all 64 bytes of tag `tag`'s name field into buffer (which must hold 64 bytes;
- * null copies nothing) and returns the name's length, 1 to 64. -1 if tag is out of range. */
+ * null copies nothing) and returns the name's length, 1 to 64. MARLLIB_GETNAME_NO_TAG if tag
+ * is out of range. */
 MARLLIB_API int32_t MARLLIB_CALL marllib_GetName(int32_t handle, int32_t tag, char* buffer);
 
 /* Adds a tag named by `length` bytes at the end of collection `collection` (MARLLIB_ROOT for
  * the top level) and returns its tag index. isLeaf false makes a container with a new empty
- * collection of its own. -1 if the collection does not exist yet, -2 if collection < -1,
- * -3 if the name is null or its length is outside 1..64 (a container refused for its name
- * still leaves its new, unreferenced collection behind). */
+ * collection of its own. MARLLIB_ADDTAG_NO_COLLECTION if the collection does not exist yet,
+ * MARLLIB_ADDTAG_BELOW_ROOT if collection < MARLLIB_ROOT, MARLLIB_ADDTAG_BAD_NAME if the name
+ * is null or its length is outside 1..64 (a container refused for its name still leaves its
+ * new, unreferenced collection behind). */
 MARLLIB_API int32_t MARLLIB_CALL marllib_AddTag(int32_t handle, int32_t collection,
                                                 const char* name, int32_t length, bool isLeaf);
 
 /* Copies the first min(max, count) tag indices of collection `collection` into out (nothing
- * when out is null or max <= 0) and returns the collection's count. -1 if the collection
- * does not exist yet, -2 if collection < -1. */
+ * when out is null or max <= 0) and returns the collection's count.
+ * MARLLIB_GETTAGS_NO_COLLECTION if the collection does not exist yet, MARLLIB_GETTAGS_BELOW_ROOT
+ * if collection < MARLLIB_ROOT. */
 MARLLIB_API int32_t MARLLIB_CALL marllib_GetTags(int32_t handle, int32_t collection,
                                                  int32_t* out, int32_t max);
 
@@ -126,7 +175,8 @@ MARLLIB_API int32_t MARLLIB_CALL marllib_GetTagsByName(int32_t handle, int32_t c
                                                        int32_t* out, int32_t max);
 
 /* The index of the first direct entry of collection `collection` whose name equals the
- * `length` bytes at name; -1 for an invalid or empty collection or when nothing matches. */
+ * `length` bytes at name; MARLLIB_GETTAGBYNAME_NOT_FOUND for an invalid or empty collection or
+ * when nothing matches. */
 MARLLIB_API int32_t MARLLIB_CALL marllib_GetTagByName(int32_t handle, int32_t collection,
                                                       const char* name, int32_t length);
 

@@ -36,6 +36,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -53,15 +54,23 @@
 #include <vector>
 
 #include "marllib.h"
+#include "marllib_file.hpp"
 #include "marllib_format.hpp"
 #include "marllib_path.hpp"
 
 #if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 // Replacing a file in one step needs MoveFileExA; <windows.h> itself is not pulled in, since
 // its min and max macros would break code that includes this header.
 extern "C" __declspec(dllimport) int __stdcall MoveFileExA(const char* from, const char* to,
                                                            unsigned long flags);
-extern "C" __declspec(dllimport) unsigned long __stdcall GetLastError(void);
+#else
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace marl {
@@ -82,11 +91,16 @@ enum class errc {
 
 class error : public std::runtime_error {
 public:
-    error(errc code, const std::string& what) : std::runtime_error(what), code_(code) {}
+    error(errc code, const std::string& what, std::error_code cause = {})
+        : std::runtime_error(what), code_(code), cause_(cause) {}
     errc code() const noexcept { return code_; }
+    // For unreadable_file and unwritable_file, the system's reason (cause().message() words
+    // it); empty otherwise.
+    const std::error_code& cause() const noexcept { return cause_; }
 
 private:
     errc code_;
+    std::error_code cause_;
 };
 
 // Ends every document (marllib_Close): all Document values become invalid at once, and the
@@ -140,56 +154,227 @@ constexpr bool is_scalar_value =
     std::is_arithmetic_v<T> && !std::is_same_v<T, char> && !std::is_same_v<T, wchar_t> &&
     !std::is_same_v<T, char16_t> && !std::is_same_v<T, char32_t>;
 
-// The system's reason for the last failed call, as strerror words it.
-inline std::string last_system_error() { return std::generic_category().message(errno); }
+// The C interface's tree as the format's printer walks it (see MarlFormat::PrintEntries).
+// Names and values are copied into buffers of its own, which it reuses from tag to tag.
+class handle_tree {
+public:
+    explicit handle_tree(int32_t handle) : handle_(handle), value_(256, '\0') {}
 
-// Writes a file through a temporary file in the same folder, renamed over `path` once
-// complete, so that a failed write never leaves a half-written file where `path` was. `fill`
-// writes the content and returns false on a failed write. Throws errc::unwritable_file.
-inline void replace_file(const std::string& path, const std::function<bool(std::FILE*)>& fill) {
-    const auto fail = [&](const std::string& reason) {
-        throw error(errc::unwritable_file, "marllib: cannot write '" + path + "': " + reason);
-    };
-    if (path.empty() || path.find('\0') != std::string::npos) fail("not a file name");
-    // The first free name of the form PATH.tmpN. (Another writer could take the same name
-    // between the test and the open; the library is for one thread, and a host that saves
-    // from several processes at once must order the saves itself.)
-    std::string temporary;
-    std::FILE* file = nullptr;
-    for (int attempt = 0; file == nullptr; ++attempt) {
-        temporary = path + ".tmp" + std::to_string(attempt);
-        if (std::FILE* taken = std::fopen(temporary.c_str(), "rb")) {
-            std::fclose(taken);
-            continue;
+    std::string_view name(tag t) {
+        const int32_t length = marllib_GetName(handle_, t.index(), name_);
+        return {name_, static_cast<std::size_t>(length > 0 ? length : 0)};
+    }
+    std::string_view value(tag t) {
+        const auto room = static_cast<int32_t>(value_.size());
+        const int32_t length = marllib_GetValue(handle_, t.index(), &value_[0], room);
+        if (length <= 0) return {};  // no value, or one set with a negative length: no bytes
+        if (length > room) {
+            value_.resize(static_cast<std::size_t>(length));
+            marllib_GetValue(handle_, t.index(), &value_[0], length);
         }
-        file = std::fopen(temporary.c_str(), "wb");
-        if (file == nullptr) fail(last_system_error());
+        return {value_.data(), static_cast<std::size_t>(length)};
     }
-    // The first failure's errno, from the writes, the flush or the close.
-    errno = 0;
-    int failure = fill(file) && std::fflush(file) == 0 ? 0 : (errno != 0 ? errno : EIO);
-    if (std::fclose(file) != 0 && failure == 0) failure = errno != 0 ? errno : EIO;
-    if (failure != 0) {
-        std::remove(temporary.c_str());
-        fail(std::generic_category().message(failure));
-    }
+
+private:
+    int32_t handle_;
+    char name_[MARLLIB_NAME_MAX] = {};
+    std::string value_;
+};
+
+}  // namespace detail
+
+// Writes the file at path whole or not at all: fill(stream) writes the content and returns
+// false when a write failed. Throws errc::unwritable_file, with the system's reason as the
+// error's cause, and then leaves the file as it was.
+// - A new file is made with the permissions that new files get (0666 less the umask).
+// - An existing file is replaced, keeping its permission bits (and, where the process may set
+//   them, its owner and group). A symbolic link is followed to the file it names, which is
+//   replaced; the link stays.
+// - The text goes to a new file in the target's folder (made with O_EXCL, so that no file or
+//   link already there is written through), which is synced to the disk and then renamed over
+//   the target in one step; the folder is synced after. A failure at any point removes it.
+//   While it exists, SIGINT, SIGTERM and SIGHUP are held back, so that they cannot leave it
+//   behind; they arrive once it is renamed or removed. (Windows: _O_EXCL, _commit and
+//   MoveFileEx with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.)
+// - A target that exists and is neither a file nor a folder, such as a device or a pipe, is
+//   written directly, as a shell's '>' would. A folder is refused (EISDIR).
+namespace detail {
+
+[[noreturn]] inline void cannot_write(const std::string& path, std::error_code cause) {
+    throw error(errc::unwritable_file, "marllib: cannot write '" + path + "': " + cause.message(),
+                cause);
+}
+[[noreturn]] inline void cannot_write(const std::string& path, int error_number) {
+    cannot_write(path, std::error_code(error_number, std::generic_category()));
+}
+inline int last_error() { return errno != 0 ? errno : EIO; }
+
+// The folder of path ("." for none) and its last part.
+inline std::pair<std::string, std::string> split_path(const std::string& path) {
 #if defined(_WIN32)
-    if (MoveFileExA(temporary.c_str(), path.c_str(), 1 /* MOVEFILE_REPLACE_EXISTING */) == 0) {
-        const std::string reason = "cannot replace it (Windows error " +
-                                   std::to_string(GetLastError()) + ")";
-        std::remove(temporary.c_str());
-        fail(reason);
-    }
+    const std::size_t slash = path.find_last_of("/\\");
 #else
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string reason = last_system_error();
-        std::remove(temporary.c_str());
-        fail(reason);
+    const std::size_t slash = path.rfind('/');
+#endif
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? path.substr(0, 1) : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// The file that writing to path writes: path with every symbolic link on its end followed
+// (to a target that need not exist yet); path itself where a link cannot be read.
+inline std::string followed_links(std::string path) {
+#if !defined(_WIN32)
+    for (int hop = 0; hop < 40; ++hop) {  // as many as the system follows (ELOOP)
+        struct stat status {};
+        if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+        std::string target(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : 255) + 1,
+                           '\0');
+        const ssize_t length = readlink(path.c_str(), &target[0], target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return path;
+        target.resize(static_cast<std::size_t>(length));
+        if (target[0] != '/') {
+            const std::string folder = split_path(path).first;
+            target = folder + "/" + target;
+        }
+        path = target;
     }
 #endif
+    return path;
+}
+
+// Fills stream and flushes it; 0, or the first failure's errno.
+inline int fill_stream(std::FILE* stream, const std::function<bool(std::FILE*)>& fill) {
+    errno = 0;
+    if (!fill(stream) || std::ferror(stream) != 0) return last_error();
+    return std::fflush(stream) == 0 ? 0 : last_error();
+}
+
+// Writes to a device, a pipe or the like as it is, with no file beside it.
+inline void write_directly(const std::string& path, const std::string& target,
+                           const std::function<bool(std::FILE*)>& fill) {
+    std::FILE* const stream = std::fopen(target.c_str(), "wb");
+    if (stream == nullptr) cannot_write(path, last_error());
+    int failure = fill_stream(stream, fill);
+    if (std::fclose(stream) != 0 && failure == 0) failure = last_error();
+    if (failure != 0) cannot_write(path, failure);
+}
+
+#if !defined(_WIN32)
+// Holds SIGINT, SIGTERM and SIGHUP back while it lives.
+class held_signals {
+public:
+    held_signals() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
+        sigprocmask(SIG_BLOCK, &held, &previous_);
+    }
+    ~held_signals() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    held_signals(const held_signals&) = delete;
+    held_signals& operator=(const held_signals&) = delete;
+
+private:
+    sigset_t previous_;
+};
+#endif
+
+// A new file ".NAME.XXXXXXXX~" beside name, made with O_EXCL; its descriptor, or -1 with errno.
+inline int make_temporary(const std::string& folder, const std::string& name, bool secret,
+                          std::string& made) {
+    auto seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        seed = seed * 6364136223846793005u + 1442695040888963407u;  // a new name for each try
+        char suffix[17];
+        std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(seed >> 32));
+        made = folder + "/." + name + "." + suffix + "~";
+#if defined(_WIN32)
+        const int fd = _open(made.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                             _S_IREAD | _S_IWRITE);
+        (void)secret;
+#else
+        const int fd = open(made.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                            secret ? 0600 : 0666);
+#endif
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 }  // namespace detail
+
+inline void replace_file(const std::string& path, const std::function<bool(std::FILE*)>& fill) {
+    if (path.empty() || path.find('\0') != std::string::npos) detail::cannot_write(path, EINVAL);
+    const std::string target = detail::followed_links(path);
+    struct stat old {};
+    const bool exists = stat(target.c_str(), &old) == 0;
+    if (exists && (old.st_mode & S_IFMT) == S_IFDIR) detail::cannot_write(path, EISDIR);
+    if (exists && (old.st_mode & S_IFMT) != S_IFREG) {
+        detail::write_directly(path, target, fill);
+        return;
+    }
+    const auto [folder, name] = detail::split_path(target);
+#if !defined(_WIN32)
+    const detail::held_signals held;
+#endif
+    std::string temporary;
+    const int fd = detail::make_temporary(folder, name, exists, temporary);
+    if (fd < 0) detail::cannot_write(path, detail::last_error());
+    int failure = 0;
+#if !defined(_WIN32)
+    // The old file's owner and group where the process may give them (chown clears the
+    // set-user-ID bits, so it comes first), and its permission bits in any case.
+    if (exists) {
+        if (fchown(fd, old.st_uid, old.st_gid) != 0) errno = 0;  // not the process's to set
+        if (fchmod(fd, old.st_mode & 07777) != 0) failure = detail::last_error();
+    }
+    std::FILE* const stream = failure == 0 ? fdopen(fd, "wb") : nullptr;
+#else
+    std::FILE* const stream = _fdopen(fd, "wb");
+#endif
+    if (stream == nullptr) {
+        if (failure == 0) failure = detail::last_error();
+#if defined(_WIN32)
+        _close(fd);
+#else
+        close(fd);
+#endif
+    } else {
+        failure = detail::fill_stream(stream, fill);
+#if defined(_WIN32)
+        if (failure == 0 && _commit(_fileno(stream)) != 0) failure = detail::last_error();
+#else
+        if (failure == 0 && fsync(fileno(stream)) != 0) failure = detail::last_error();
+#endif
+        if (std::fclose(stream) != 0 && failure == 0) failure = detail::last_error();
+    }
+    if (failure != 0) {
+        std::remove(temporary.c_str());
+        detail::cannot_write(path, failure);
+    }
+#if defined(_WIN32)
+    constexpr unsigned long kReplaceExisting = 1;  // MOVEFILE_REPLACE_EXISTING
+    constexpr unsigned long kWriteThrough = 8;     // MOVEFILE_WRITE_THROUGH
+    if (MoveFileExA(temporary.c_str(), target.c_str(), kReplaceExisting | kWriteThrough) == 0) {
+        const std::error_code cause(static_cast<int>(GetLastError()), std::system_category());
+        std::remove(temporary.c_str());
+        detail::cannot_write(path, cause);
+    }
+#else
+    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+        failure = detail::last_error();
+        std::remove(temporary.c_str());
+        detail::cannot_write(path, failure);
+    }
+    // The rename itself reaches the disk with the folder. The file is in place whatever this
+    // gives, so a folder that cannot be synced (some file systems refuse) is no failure.
+    const int folder_fd = open(folder.c_str(), O_RDONLY | O_CLOEXEC);
+    if (folder_fd >= 0) {
+        fsync(folder_fd);
+        close(folder_fd);
+    }
+#endif
+}
 
 class Document {
 public:
@@ -210,9 +395,11 @@ public:
             throw error(errc::unreadable_file, "marllib: a file path cannot hold a zero byte");
         }
         const int32_t handle = marllib_Load(path.c_str(), 0);
-        if (handle < 0) {
+        if (handle == MARLLIB_LOAD_UNREADABLE) {
+            const int reason = MarlFile::Reported();
             throw error(errc::unreadable_file,
-                        "marllib: cannot read '" + path + "': " + unreadable_reason(path));
+                        "marllib: cannot read '" + path + "': " + MarlFile::Reason(reason),
+                        std::error_code(reason, std::generic_category()));
         }
         return Document(handle);
     }
@@ -390,30 +577,30 @@ public:
     // escaped and quote bytes in values doubled, so that the text loads back into the same
     // tree. An empty document writes nothing.
     void write(std::ostream& out) const {
-        print([&out](const char* bytes, std::size_t size) {
-            out.write(bytes, static_cast<std::streamsize>(size));
-            return static_cast<bool>(out);
+        print(root, [&out](const char* bytes, std::size_t size) {
+            return static_cast<bool>(out.write(bytes, static_cast<std::streamsize>(size)));
         });
     }
+    // The same to a stdio stream; false when a write failed (the stream's error then tells why).
+    bool write(std::FILE* out) const { return write_to(out, root); }
+    // One tag the same way, from no indentation: a leaf's line, or a container's lines and
+    // everything below it.
+    bool write(std::FILE* out, tag t) const { return write_to(out, t); }
 
     std::string to_string() const {
         std::string text;
-        print([&text](const char* bytes, std::size_t size) {
+        print(root, [&text](const char* bytes, std::size_t size) {
             text.append(bytes, size);
             return true;
         });
         return text;
     }
 
-    // Writes the document to the file at path. The text goes to a temporary file in the same
-    // folder first, which then replaces path: a failed save never leaves a half-written file.
-    // Throws errc::unwritable_file with the system's reason.
+    // Writes the document to the file at path through marl::replace_file: a failed save
+    // leaves the file as it was, and a save keeps its mode and links. Throws
+    // errc::unwritable_file with the system's reason.
     void save(const std::string& path) const {
-        detail::replace_file(path, [this](std::FILE* file) {
-            return print([file](const char* bytes, std::size_t size) {
-                return std::fwrite(bytes, 1, size, file) == size;
-            });
-        });
+        replace_file(path, [this](std::FILE* file) { return write(file); });
     }
 
     friend bool operator==(const Document& a, const Document& b) noexcept {
@@ -422,10 +609,6 @@ public:
     friend bool operator!=(const Document& a, const Document& b) noexcept { return !(a == b); }
 
 private:
-    // marllib_GetCollection's result for a leaf. The other failures this layer tells apart by
-    // sign and by MARLLIB_INVALID_HANDLE alone.
-    static constexpr int32_t get_collection_leaf = -3;
-
     static int32_t length_of(std::string_view bytes, const char* what) {
         if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
             throw error(errc::too_long, std::string("marllib: ") + what + " of " +
@@ -441,22 +624,6 @@ private:
                                             std::to_string(name.size()));
         }
         return static_cast<int32_t>(name.size());
-    }
-
-    // Why marllib_Load could not read path, asked of the system.
-    static std::string unreadable_reason(const std::string& path) {
-        std::FILE* const file = std::fopen(path.c_str(), "rb");
-        if (file == nullptr) return detail::last_system_error();
-        errno = 0;
-        std::fgetc(file);
-        std::string reason;
-        if (std::ferror(file) != 0) {
-            reason = errno != 0 ? detail::last_system_error() : "read error";
-        } else {
-            reason = "larger than the 2 GiB that a document can hold, or not readable to its end";
-        }
-        std::fclose(file);
-        return reason;
     }
 
     // Text for set_value: room for any number, terminated.
@@ -523,7 +690,7 @@ private:
     std::optional<collection> below(tag t) const {
         const int32_t result = marllib_GetCollection(handle_, t.index());
         if (result >= 0) return collection(result);
-        if (result == get_collection_leaf) return std::nullopt;
+        if (result == MARLLIB_GETCOLLECTION_LEAF) return std::nullopt;
         throw tag_error(result, t);
     }
 
@@ -570,56 +737,41 @@ private:
                                                   std::to_string(into.index()));
     }
 
-    // Prints the tree to `put(bytes, size)`, which returns false when a write failed; then
-    // printing stops and print returns false. The walk keeps its levels in a list, not on
-    // the call stack, so any depth of nesting prints.
-    template <typename Put>
-    bool print(Put&& put) const {
-        struct level {
-            std::vector<tag> entries;
-            std::size_t next;
-        };
-        std::vector<level> open;
-        open.push_back({children(root), 0});
-        std::string line;
-        const auto append = [&line](const char* bytes, std::size_t size) {
-            line.append(bytes, size);
-        };
-        while (!open.empty()) {
-            level& current = open.back();
-            line.clear();
-            if (current.next == current.entries.size()) {
-                open.pop_back();
-                if (open.empty()) break;
-                line.append(MarlFormat::IndentWidth(open.size() - 1), ' ');
-                line += "</>\n";
-                if (!put(line.data(), line.size())) return false;
-                continue;
-            }
-            const tag t = current.entries[current.next++];
-            line.append(MarlFormat::IndentWidth(open.size() - 1), ' ');
-            line += '<';
-            const std::string tag_name = name(t);
-            MarlFormat::EncodeName(tag_name.data(), static_cast<int32_t>(tag_name.size()), append);
-            if (const std::optional<collection> held = below(t)) {
-                line += ">\n";
-                if (!put(line.data(), line.size())) return false;
-                open.push_back({entries(*held), 0});
-                continue;
-            }
-            const std::string bytes = value(t);
-            if (bytes.empty()) {
-                line += "/>\n";
-            } else {
-                line += '=';
-                line += MarlFormat::kQuote;
-                MarlFormat::EncodeValue(bytes.data(), static_cast<int32_t>(bytes.size()), append);
-                line += MarlFormat::kQuote;
-                line += ">\n";
-            }
-            if (!put(line.data(), line.size())) return false;
+    // Writes to a stdio stream, in large pieces.
+    struct file_write {
+        std::FILE* file;
+        bool operator()(const char* bytes, std::size_t size) const {
+            return std::fwrite(bytes, 1, size, file) == size;
         }
-        return true;
+    };
+    template <typename From>
+    bool write_to(std::FILE* out, From from) const {
+        MarlFormat::BufferedOutput<file_write> sink(file_write{out});
+        const bool printed = print(from, sink);
+        return sink.Flush() && printed;
+    }
+
+    // The document as the format's printer walks it.
+    class tree_view : public detail::handle_tree {
+    public:
+        explicit tree_view(const Document& doc) : handle_tree(doc.handle_), doc_(doc) {}
+        std::vector<tag> entries(collection c) const { return doc_.entries(c); }
+        std::optional<collection> below(tag t) const { return doc_.below(t); }
+
+    private:
+        const Document& doc_;
+    };
+
+    // Prints the entries of collection `from`, or the one tag `from`, to put(bytes, size),
+    // which returns false when a write failed; printing then stops and print returns false.
+    template <typename From, typename Put>
+    bool print(From from, Put&& put) const {
+        tree_view tree(*this);
+        if constexpr (std::is_same_v<From, collection>) {
+            return MarlFormat::PrintEntries(tree, entries(from), 0, put);
+        } else {
+            return MarlFormat::PrintTag(tree, from, put);
+        }
     }
 
     int32_t handle_;

@@ -1,8 +1,9 @@
 // marllib_format.hpp: the facts of the Marl text format, each stated once, for every reader
 // and writer of the text: the library's reader and printer, the marl tool and the C++ layer of
 // marllib.hpp. The special bytes, the name limit, the shortest text that can hold a tag, the
-// indentation of printed text, and how names and values are escaped in the text and decoded
-// from it. Header-only C++17; it needs nothing of the library but marllib.h's name limit.
+// indentation of printed text, how names and values are escaped in the text and decoded from
+// it, and the one printer that lays a tree out as text. Header-only C++17; it needs nothing of
+// the library but marllib.h's name limit.
 //
 // MarlFormat is the library's own namespace for these facts; marllib.hpp's layer for hosts is
 // the lower-case `marl`.
@@ -12,6 +13,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "marllib.h"
 
@@ -145,6 +149,157 @@ void EncodeValue(const char* value, int32_t length, Put&& put) {
         run = quote + 1;
     }
     put(run, static_cast<std::size_t>(end - run));
+}
+
+// ---- Printing: one tag per line ----
+//
+// Printed text holds one tag per line, each line ended by one line feed and indented by
+// IndentWidth of its depth: a container's opening line, its entries one level deeper, then its
+// "</>" line at the container's own indentation; a leaf as <NAME/> when it holds no value and
+// as <NAME="VALUE"> when it does. Names and values are encoded as above, so that the text
+// loads back into the same tree. An empty collection prints nothing.
+//
+// The printer walks any tree through an accessor `tree` with four calls:
+//   tree.entries(c)  the entries of collection c, in order: a list with size() and [i]
+//   tree.below(t)    for tag t: empty (false) for a leaf; for a container, something whose *
+//                    tree.entries takes, naming the container's collection
+//   tree.name(t)     t's name: a std::string_view, valid until the next name call
+//   tree.value(t)    leaf t's value: a std::string_view, empty when it holds none, valid until
+//                    the next value call
+// and writes through put(const char* bytes, std::size_t count), which returns false when a
+// write failed; printing then stops and returns false. The walk keeps its levels in a list,
+// not on the call stack, so any depth of nesting prints.
+
+// The blanks of the deepest indentation; shallower lines take a prefix.
+struct Blanks {
+    char bytes[IndentWidth(kIndentLevels)];
+    constexpr Blanks() : bytes() {
+        // cppcheck-suppress useStlAlgorithm ; std::fill is not constexpr in C++17
+        for (char& byte : bytes) byte = ' ';
+    }
+};
+inline constexpr Blanks kBlanks{};
+
+// One line of printed text, written to put.
+template <typename Put>
+class LineWriter {
+public:
+    explicit LineWriter(Put& put) : put(put) {}
+
+    bool Open(std::size_t depth, std::string_view name) {
+        return Start(depth, name) && put(kContainerEnd, sizeof kContainerEnd);
+    }
+    bool Leaf(std::size_t depth, std::string_view name, std::string_view value) {
+        if (!Start(depth, name)) return false;
+        if (value.empty()) return put(kBareEnd, sizeof kBareEnd);
+        bool written = put(kValueOpen, sizeof kValueOpen);
+        EncodeValue(value.data(), static_cast<int32_t>(value.size()), Checked());
+        return written && ok && put(kValueClose, sizeof kValueClose);
+    }
+    bool Close(std::size_t depth) {
+        return put(kBlanks.bytes, IndentWidth(depth)) && put(kClose, sizeof kClose);
+    }
+
+private:
+    // What stands around names and values.
+    static constexpr char kContainerEnd[] = {'>', '\n'};
+    static constexpr char kBareEnd[] = {'/', '>', '\n'};
+    static constexpr char kValueOpen[] = {'=', kQuote};
+    static constexpr char kValueClose[] = {kQuote, '>', '\n'};
+    static constexpr char kClose[] = {'<', '/', '>', '\n'};
+
+    bool Start(std::size_t depth, std::string_view name) {
+        if (!put(kBlanks.bytes, IndentWidth(depth)) || !put("<", 1)) return false;
+        EncodeName(name.data(), static_cast<int32_t>(name.size()), Checked());
+        return ok;
+    }
+    // The encoders' put: goes on through a failed write, which is then noted.
+    auto Checked() {
+        ok = true;
+        return [this](const char* bytes, std::size_t count) { ok = put(bytes, count) && ok; };
+    }
+
+    Put& put;
+    bool ok = true;
+};
+
+// A put for the printer that collects bytes and hands them to write(bytes, count) in large
+// pieces, write returning false when it failed: a call to a stream for every piece of every
+// line (a stdio call takes the stream's lock) would cost more than the printing. Flush hands
+// on what is left, and tells whether every write so far went through.
+template <typename Write>
+class BufferedOutput {
+public:
+    explicit BufferedOutput(Write write) : write(std::move(write)) {}
+    ~BufferedOutput() { Flush(); }
+    BufferedOutput(const BufferedOutput&) = delete;
+    BufferedOutput& operator=(const BufferedOutput&) = delete;
+
+    bool operator()(const char* bytes, std::size_t count) {
+        if (count > sizeof buffer - used) {
+            Flush();
+            if (count > sizeof buffer) {
+                ok = write(bytes, count) && ok;
+                return ok;
+            }
+        }
+        std::memcpy(buffer + used, bytes, count);
+        used += count;
+        return ok;
+    }
+
+    bool Flush() {
+        if (used > 0) ok = write(buffer, used) && ok;
+        used = 0;
+        return ok;
+    }
+
+private:
+    Write write;
+    std::size_t used = 0;
+    bool ok = true;
+    char buffer[16 * 1024] = {};
+};
+
+// Writes the entries of a collection, given as tree.entries gives them, and everything below
+// them, the entries `depth` levels deep.
+template <typename Tree, typename List, typename Put>
+bool PrintEntries(Tree& tree, List top, std::size_t depth, Put&& put) {
+    struct Frame {
+        List entries;
+        std::size_t next;
+    };
+    LineWriter<Put> line(put);
+    std::vector<Frame> frames;
+    frames.push_back({std::move(top), 0});
+    for (;;) {
+        Frame& frame = frames.back();
+        const std::size_t level = depth + frames.size() - 1;
+        if (frame.next == static_cast<std::size_t>(frame.entries.size())) {
+            frames.pop_back();
+            if (frames.empty()) return true;
+            if (!line.Close(level - 1)) return false;
+            continue;
+        }
+        const auto tag = frame.entries[frame.next++];
+        if (const auto held = tree.below(tag)) {
+            if (!line.Open(level, tree.name(tag))) return false;
+            frames.push_back({tree.entries(*held), 0});  // frame is not used after this
+        } else if (!line.Leaf(level, tree.name(tag), tree.value(tag))) {
+            return false;
+        }
+    }
+}
+
+// Writes one tag as the entries of its collection are written, from no indentation: a leaf's
+// line, or a container's opening line, its entries one level deeper and its closing line.
+template <typename Tree, typename Tag, typename Put>
+bool PrintTag(Tree& tree, const Tag& tag, Put&& put) {
+    LineWriter<Put> line(put);
+    const auto held = tree.below(tag);
+    if (!held) return line.Leaf(0, tree.name(tag), tree.value(tag));
+    return line.Open(0, tree.name(tag)) && PrintEntries(tree, tree.entries(*held), 1, put) &&
+           line.Close(0);
 }
 
 }  // namespace MarlFormat

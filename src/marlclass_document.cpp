@@ -16,9 +16,15 @@ Collection* Document::NewCollection() {
     return new (arena.Allocate(sizeof(Collection), alignof(Collection))) Collection();
 }
 
+// GetTags returns CheckCollection's codes as AddTag does, so the two functions must give the
+// same numbers for the same reasons.
+static_assert(MARLLIB_ADDTAG_NO_COLLECTION == MARLLIB_GETTAGS_NO_COLLECTION &&
+                  MARLLIB_ADDTAG_BELOW_ROOT == MARLLIB_GETTAGS_BELOW_ROOT,
+              "AddTag and GetTags share CheckCollection's codes");
+
 int32_t Document::CheckCollection(int32_t collection) const {
-    if (collection >= collectionCount) return CollectionFailure::kNotYet;
-    if (collection < kRoot) return CollectionFailure::kBelowRoot;
+    if (collection >= collectionCount) return MARLLIB_ADDTAG_NO_COLLECTION;
+    if (collection < kRoot) return MARLLIB_ADDTAG_BELOW_ROOT;
     return 0;
 }
 
@@ -47,7 +53,7 @@ int32_t Document::AddContainerTo(Collection& target, const char* name, int32_t l
     if (!Tag::ValidName(name, length)) {
         // A container refused for its name still leaves its new collection behind, unreferenced.
         collectionTable.appendReserved(NewCollection());
-        return AddTagFailure::kBadName;
+        return MARLLIB_ADDTAG_BAD_NAME;
     }
 
     // Everything that can fail comes first and changes nothing that can be seen: room in the
@@ -70,7 +76,7 @@ int32_t Document::AddContainerTo(Collection& target, const char* name, int32_t l
 
 int32_t Document::AddLeafTo(Collection& target, const char* name, int32_t length,
                             const char* value, int32_t valueLength) {
-    if (!Tag::ValidName(name, length)) return AddTagFailure::kBadName;
+    if (!Tag::ValidName(name, length)) return MARLLIB_ADDTAG_BAD_NAME;
     // As for a container: room first, then the tag, then the links.
     TagTable().reserve();
     target.Reserve(arena);
@@ -85,8 +91,8 @@ int32_t Document::Link(Collection& target, Tag* tag) noexcept {
 
 int32_t Document::GetCollection(int32_t tag) const {
     const Tag* const found = TagAt(tag);
-    if (found == nullptr) return GetCollectionFailure::kNoSuchTag;
-    if (found->IsLeaf()) return GetCollectionFailure::kLeaf;
+    if (found == nullptr) return MARLLIB_GETCOLLECTION_NO_TAG;
+    if (found->IsLeaf()) return MARLLIB_GETCOLLECTION_LEAF;
     return found->CollectionIndex();
 }
 
@@ -97,8 +103,8 @@ bool Document::SetValue(int32_t tag, const char* value, int32_t length) {
 
 int32_t Document::GetValue(int32_t tag, char* buffer, int32_t max) const {
     const Tag* const found = TagAt(tag);
-    if (found == nullptr) return GetValueFailure::kNoSuchTag;
-    if (!found->IsLeaf()) return GetValueFailure::kContainer;
+    if (found == nullptr) return MARLLIB_GETVALUE_NO_TAG;
+    if (!found->IsLeaf()) return MARLLIB_GETVALUE_CONTAINER;
     return found->GetValue(buffer, max);
 }
 
@@ -109,7 +115,7 @@ bool Document::SetName(int32_t tag, const char* name, int32_t length) {
 
 int32_t Document::GetName(int32_t tag, char* buffer) const {
     const Tag* const found = TagAt(tag);
-    if (found == nullptr) return GetNameFailure::kNoSuchTag;
+    if (found == nullptr) return MARLLIB_GETNAME_NO_TAG;
     return found->GetName(buffer);
 }
 
@@ -135,13 +141,13 @@ int32_t Document::GetTagsByName(int32_t collection, const char* name, int32_t le
 }
 
 int32_t Document::GetTagByName(int32_t collection, const char* name, int32_t length) const {
-    if (CheckCollection(collection) != 0) return GetTagByNameFailure::kNotFound;
+    if (CheckCollection(collection) != 0) return MARLLIB_GETTAGBYNAME_NOT_FOUND;
     const Collection* const list = CollectionAt(collection);
     const int32_t* const items = list->Items();
     for (int32_t i = 0; i < list->Count(); ++i) {
         if (TagAt(items[i])->NameEquals(name, length)) return items[i];
     }
-    return GetTagByNameFailure::kNotFound;
+    return MARLLIB_GETTAGBYNAME_NOT_FOUND;
 }
 
 }  // namespace MarlClass

@@ -19,31 +19,6 @@
 
 namespace MarlClass {
 
-// The failure codes of the document operations, named per operation where their meanings
-// differ. Hosts compare results with the numbers, which marllib.h documents for the
-// marllib_* function of each operation's name.
-struct CollectionFailure {                     // AddTag, AddLeaf and GetTags
-    static constexpr int32_t kNotYet = -1;     // the collection does not exist yet
-    static constexpr int32_t kBelowRoot = -2;  // an index below MARLLIB_ROOT
-};
-struct AddTagFailure : CollectionFailure {     // AddTag and AddLeaf
-    static constexpr int32_t kBadName = -3;    // a null name or a length outside 1..64
-};
-struct GetCollectionFailure {
-    static constexpr int32_t kNoSuchTag = -2;
-    static constexpr int32_t kLeaf = -3;  // a leaf has no collection
-};
-struct GetValueFailure {
-    static constexpr int32_t kNoSuchTag = -1;
-    static constexpr int32_t kContainer = -2;  // a container has no value
-};
-struct GetNameFailure {
-    static constexpr int32_t kNoSuchTag = -1;
-};
-struct GetTagByNameFailure {
-    static constexpr int32_t kNotFound = -1;  // also for an invalid or empty collection
-};
-
 class Document : public Marl::Document {
     // Tags, collections, collections' index arrays, loaded values and grown name fields live
     // here until the document goes; declared first so that it outlives everything that points
@@ -61,7 +36,7 @@ public:
     Document& operator=(const Document&) = delete;
 
     // Result codes and check order are those documented for the marllib_* functions of the
-    // same names in marllib.h, and named above.
+    // same names in marllib.h, which names each code (MARLLIB_ADDTAG_BAD_NAME and so on).
     int32_t AddTag(int32_t collection, const char* name, int32_t length, bool isLeaf);
     // AddTag for a leaf and SetValue in one step, as a reader adds what it reads: the tag,
     // its name and its value bytes take one piece of the document's arena, which is quick to
@@ -146,7 +121,8 @@ private:
     int32_t Link(Collection& target, Tag* tag) noexcept;
     // A new, empty collection in the arena, not yet in the collection table.
     Collection* NewCollection();
-    // 0 when the collection exists, otherwise the CollectionFailure code.
+    // 0 when the collection exists, otherwise MARLLIB_ADDTAG_NO_COLLECTION or
+    // MARLLIB_ADDTAG_BELOW_ROOT, which AddTag, AddLeaf and GetTags all return as they are.
     int32_t CheckCollection(int32_t collection) const;
 
     Collection root;                    // collection index kRoot

@@ -8,7 +8,7 @@
 
 #include "ds.h"
 #include "marlclass_document.h"
-#include "marlparser_entity.h"
+#include "marllib_reader.hpp"
 
 // Compiles everything a function calls into it, where the compiler can: the builder's events
 // and the loader's reading loop take it, so that no call is left per tag read.

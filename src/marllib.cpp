@@ -10,6 +10,7 @@
 
 #include "ds.h"
 #include "marlclass_document.h"
+#include "marllib_file.hpp"
 #include "marllib_load.h"
 
 namespace {
@@ -59,9 +60,12 @@ int32_t marllib_Load(const char* source, int32_t length) {
     if (length > 0) return Register(MarlLib::LoadText(source, length));
     std::unique_ptr<MarlClass::Document> document;
     {
-        MarlLib::FileBytes file;
-        if (!MarlLib::ReadFile(source, file)) return -1;
-        document = MarlLib::LoadText(file.data.get(), file.size);
+        MarlFile::Bytes file;
+        if (const int error = MarlFile::ReadFile(source, file)) {
+            MarlFile::Report(error);
+            return MARLLIB_LOAD_UNREADABLE;
+        }
+        document = MarlLib::LoadText(file.data(), static_cast<int32_t>(file.size()));
     }  // the file's bytes are released before the document is registered
     return Register(std::move(document));
 }

@@ -1,18 +1,14 @@
 #include "marllib_load.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <limits>
-#include <utility>
 
 #include "marlclass_handler.h"
 #include "marllib_format.hpp"
-#include "marlparser.h"
-
+#include "marllib_reader.hpp"
 
 namespace MarlLib {
 
@@ -135,6 +131,8 @@ MARLLIB_FLATTEN void Read(MarlClass::Document& document, const char* text, int32
     MarlParser::BasicParser<MarlClass::Handler> parser(&builder, text, length);
     while (parser.Parse()) {
     }
+    // Reading goes to the end of the text unless a broken value leaves no safe place to go on.
+    assert(parser.Position() == length || parser.LastProblem() == MarlParser::Problem::BadQuote);
 }
 
 }  // namespace
@@ -148,112 +146,6 @@ std::unique_ptr<MarlClass::Document> LoadText(const char* text, int32_t length) 
     document->ExpectBytes(static_cast<size_t>(length));
     Read(*document, text, length, outlook.containers);
     return document;
-}
-
-namespace {
-
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-
-constexpr size_t kMaxBytes = static_cast<size_t>(std::numeric_limits<int32_t>::max());
-constexpr size_t kFirstRoom = size_t{64} << 10;  // where the stream says nothing of its size
-
-constexpr int64_t kMoved = -2;  // the stream went to its end and could not come back
-
-// Positions in 64 bits where long has 32 (all of Windows, 32-bit Linux), so that a file of
-// 2 GiB or more says so instead of failing to say anything.
-int64_t Tell(FILE* stream) {
-#if defined(_WIN32)
-    return _ftelli64(stream);
-#else
-    return ftello(stream);
-#endif
-}
-bool Seek(FILE* stream, int64_t offset, int origin) {
-#if defined(_WIN32)
-    return _fseeki64(stream, offset, origin) == 0;
-#else
-    return fseeko(stream, static_cast<off_t>(offset), origin) == 0;
-#endif
-}
-
-// The bytes from the stream's position to its end, as far as the stream can say: -1 when it
-// cannot be searched (a pipe, a terminal), kMoved when the search lost the position. Only a
-// hint: a file of /proc says 0 and has bytes, and any file may change while it is read.
-// Otherwise the position and errno are left as they were.
-int64_t RemainingHint(FILE* stream) {
-    const int savedErrno = errno;
-    int64_t remaining = -1;
-    const int64_t here = Tell(stream);
-    if (here >= 0 && Seek(stream, 0, SEEK_END)) {
-        const int64_t end = Tell(stream);
-        if (!Seek(stream, here, SEEK_SET)) return kMoved;
-        if (end >= here) remaining = end - here;
-    }
-    errno = savedErrno;
-    return remaining;
-}
-
-// Moves the first `used` bytes of data into a new array of `room` bytes.
-void Regrow(std::unique_ptr<char[]>& data, size_t used, size_t room) {
-    std::unique_ptr<char[]> grown(new char[room]);
-    std::memcpy(grown.get(), data.get(), used);
-    data = std::move(grown);
-}
-
-}  // namespace
-
-bool ReadStream(FILE* stream, FileBytes& bytes) {
-    if (stream == nullptr) return false;
-    int64_t hint = RemainingHint(stream);
-    if (hint == kMoved) return false;
-    if (hint > 0) {
-        // A size is taken at its word once the stream delivers a byte, rather than read to the
-        // limit first. A directory may claim any size (ext4 gives 2^31 - 1 to 32-bit programs,
-        // room that could not be had) and fails here on its read error.
-        const int first = std::fgetc(stream);
-        if (first == EOF) {
-            if (std::ferror(stream) != 0) return false;
-            hint = 0;  // it had nothing after all
-        } else if (hint > static_cast<int64_t>(kMaxBytes)) {
-            errno = EFBIG;
-            return false;
-        } else {
-            std::ungetc(first, stream);
-        }
-    }
-    // One byte beyond the hint, so that a file of the size it says ends in one more read
-    // without growing; from there the room doubles up to one byte over the limit.
-    size_t room = hint >= 0 ? std::max(static_cast<size_t>(hint) + 1, size_t{4096}) : kFirstRoom;
-    std::unique_ptr<char[]> data(new char[room]);
-    size_t used = 0;
-    for (;;) {
-        if (used == room) {
-            if (room > kMaxBytes) {
-                errno = EFBIG;
-                return false;
-            }
-            room = std::min(room * 2, kMaxBytes + 1);
-            Regrow(data, used, room);
-        }
-        const size_t asked = room - used;
-        const size_t got = std::fread(data.get() + used, 1, asked, stream);
-        used += got;
-        if (got < asked) break;  // the end, or an error
-    }
-    // A read that fails (as reading a directory does) sets the error flag.
-    if (std::ferror(stream) != 0) return false;
-    bytes.data = std::move(data);
-    bytes.size = static_cast<int32_t>(used);
-    return true;
-}
-
-bool ReadFile(const char* path, FileBytes& bytes) {
-    if (path == nullptr) return false;
-    const std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "rb"));
-    if (!file) return false;
-    return ReadStream(file.get(), bytes);
 }
 
 }  // namespace MarlLib

@@ -321,7 +321,7 @@ TEST_F(AllocationFailure, AddTagAddsAllOrNothing) {
     // too (room in the collection table, and the collection).
     const Outcome refused =
         EveryFailure(FullTables, [] { return marllib_AddTag(0, 0, "", 0, false); });
-    EXPECT_EQ(refused.result, -3);
+    EXPECT_EQ(refused.result, MARLLIB_ADDTAG_BAD_NAME);
     EXPECT_GE(refused.failurePoints, 1);
     Report("marllib_AddTag of a container refused for its name", refused);
 }
@@ -377,7 +377,7 @@ TEST_F(AllocationFailure, QueriesNeverAllocate) {
     EXPECT_EQ(marllib_GetTagByName(0, 0, "inner", 5), 1);
     EXPECT_EQ(marllib_GetCollection(0, 1), 1);
     EXPECT_TRUE(marllib_SetValue(0, 3, "x", 0));  // no bytes to keep
-    EXPECT_EQ(marllib_Load(nullptr, 0), -1);      // no file to read
+    EXPECT_EQ(marllib_Load(nullptr, 0), MARLLIB_LOAD_UNREADABLE);  // no file to read
     marllib_Close();
     EXPECT_EQ(Disarm(), 0);
 }

@@ -18,8 +18,8 @@ endif()
 file(REMOVE_RECURSE ${WORK})
 file(ARCHIVE_EXTRACT INPUT ${ARCHIVE} DESTINATION ${WORK})
 
-set(expected LICENSE README.txt bin/marl.exe bin/marllib.dll include/marllib.h
-    include/marllib.hpp include/marllib_format.hpp include/marllib_path.hpp
+list(TRANSFORM CXX_HEADERS PREPEND include/ OUTPUT_VARIABLE cxx_headers)
+set(expected LICENSE README.txt bin/marl.exe bin/marllib.dll include/marllib.h ${cxx_headers}
     include/marllib_version.h lib/libmarllib.dll.a lib/marllib.def lib/marllib.lib)
 file(GLOB_RECURSE found RELATIVE ${WORK} ${WORK}/*)
 list(SORT found)

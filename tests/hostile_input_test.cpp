@@ -13,7 +13,7 @@
 #include "marlclass_document.h"
 #include "marllib.h"
 #include "marllib_load.h"
-#include "marlparser.h"
+#include "marllib_reader.hpp"
 
 namespace {
 
@@ -289,7 +289,7 @@ TEST_F(Hostile, ZeroBytesEverywhere) {
     ASSERT_GE(fromLargest, 0);
     EXPECT_EQ(TagCount(fromLargest), 0);
     std::filesystem::resize_file(largest, 2147483648u);
-    EXPECT_EQ(marllib_Load(largest.c_str(), 0), -1);
+    EXPECT_EQ(marllib_Load(largest.c_str(), 0), MARLLIB_LOAD_UNREADABLE);
     EXPECT_EQ(marllib_Create(), fromLargest + 1);
 
     // Zero bytes between the tags, in names and in values are ordinary bytes.
@@ -307,7 +307,8 @@ TEST_F(Hostile, ZeroBytesEverywhere) {
     EXPECT_EQ(inner, 1);
     EXPECT_TRUE(Value(handle, inner) == value);
     // Names that differ only after a shared zero byte are different names.
-    EXPECT_EQ(marllib_GetTagByName(handle, 0, std::string("\0m\0", 3).data(), 3), -1);
+    EXPECT_EQ(marllib_GetTagByName(handle, 0, std::string("\0m\0", 3).data(), 3),
+              MARLLIB_GETTAGBYNAME_NOT_FOUND);
 }
 
 }  // namespace

@@ -22,19 +22,20 @@ std::vector<int32_t> Tags(const Document& doc, int32_t collection) {
 TEST(Document, NewDocumentIsEmptyAndHasOnlyTheRoot) {
     Document doc;
     EXPECT_EQ(doc.GetTags(-1, nullptr, 0), 0);
-    EXPECT_EQ(Add(doc, 0, "a", true), -1);  // no collection exists yet
-    EXPECT_EQ(Add(doc, -2, "a", true), -2);
+    EXPECT_EQ(Add(doc, 0, "a", true), MARLLIB_ADDTAG_NO_COLLECTION);  // no collection exists yet
+    EXPECT_EQ(Add(doc, -2, "a", true), MARLLIB_ADDTAG_BELOW_ROOT);
     EXPECT_EQ(Add(doc, -1, "a", true), 0);
 }
 
 TEST(Document, AddTagChecksCollectionBeforeName) {
     Document doc;
     // Every failure is reported in check order: collection too high, too low, then the name.
-    EXPECT_EQ(doc.AddTag(5, nullptr, 0, true), -1);
-    EXPECT_EQ(doc.AddTag(-7, nullptr, 0, true), -2);
-    EXPECT_EQ(doc.AddTag(-1, nullptr, 1, true), -3);
-    EXPECT_EQ(doc.AddTag(-1, "x", 0, true), -3);
-    EXPECT_EQ(doc.AddTag(-1, std::string(65, 'x').c_str(), 65, true), -3);
+    EXPECT_EQ(doc.AddTag(5, nullptr, 0, true), MARLLIB_ADDTAG_NO_COLLECTION);
+    EXPECT_EQ(doc.AddTag(-7, nullptr, 0, true), MARLLIB_ADDTAG_BELOW_ROOT);
+    EXPECT_EQ(doc.AddTag(MARLLIB_ROOT, nullptr, 1, true), MARLLIB_ADDTAG_BAD_NAME);
+    EXPECT_EQ(doc.AddTag(MARLLIB_ROOT, "x", 0, true), MARLLIB_ADDTAG_BAD_NAME);
+    EXPECT_EQ(doc.AddTag(MARLLIB_ROOT, std::string(65, 'x').c_str(), 65, true),
+              MARLLIB_ADDTAG_BAD_NAME);
     EXPECT_EQ(doc.TagCount(), 0);
     EXPECT_EQ(doc.CollectionCount(), 0);
 }
@@ -54,14 +55,15 @@ TEST(Document, ContainersGetConsecutiveCollections) {
 
 TEST(Document, ContainerRefusedForItsNameLeavesAnUnreferencedCollection) {
     Document doc;
-    EXPECT_EQ(doc.AddTag(-1, "", 0, false), -3);
+    EXPECT_EQ(doc.AddTag(MARLLIB_ROOT, "", 0, false), MARLLIB_ADDTAG_BAD_NAME);
     EXPECT_EQ(doc.CollectionCount(), 1);
-    EXPECT_EQ(doc.AddTag(-1, std::string(65, 'x').c_str(), 65, false), -3);
+    EXPECT_EQ(doc.AddTag(MARLLIB_ROOT, std::string(65, 'x').c_str(), 65, false),
+              MARLLIB_ADDTAG_BAD_NAME);
     EXPECT_EQ(doc.CollectionCount(), 2);
     const int32_t c = Add(doc, -1, "c", false);
     EXPECT_EQ(doc.GetCollection(c), 2);
     // A leaf refused for its name changes nothing.
-    EXPECT_EQ(doc.AddTag(-1, "", 0, true), -3);
+    EXPECT_EQ(doc.AddTag(MARLLIB_ROOT, "", 0, true), MARLLIB_ADDTAG_BAD_NAME);
     EXPECT_EQ(doc.CollectionCount(), 3);
     EXPECT_EQ(doc.TagCount(), 1);
     // Tags can go into the unreferenced collection; they are counted but not under the root.
@@ -75,10 +77,10 @@ TEST(Document, GetCollectionResults) {
     Document doc;
     const int32_t leaf = Add(doc, -1, "l", true);
     Add(doc, -1, "c", false);
-    EXPECT_EQ(doc.GetCollection(leaf), -3);
-    EXPECT_EQ(doc.GetCollection(-1), -2);
-    EXPECT_EQ(doc.GetCollection(doc.TagCount()), -2);
-    EXPECT_EQ(doc.GetCollection(1000), -2);
+    EXPECT_EQ(doc.GetCollection(leaf), MARLLIB_GETCOLLECTION_LEAF);
+    EXPECT_EQ(doc.GetCollection(-1), MARLLIB_GETCOLLECTION_NO_TAG);
+    EXPECT_EQ(doc.GetCollection(doc.TagCount()), MARLLIB_GETCOLLECTION_NO_TAG);
+    EXPECT_EQ(doc.GetCollection(1000), MARLLIB_GETCOLLECTION_NO_TAG);
 }
 
 TEST(Document, ValueOperationsCheckIndexThenKind) {
@@ -88,9 +90,9 @@ TEST(Document, ValueOperationsCheckIndexThenKind) {
     EXPECT_FALSE(doc.SetValue(-1, "x", 1));
     EXPECT_FALSE(doc.SetValue(2, "x", 1));
     EXPECT_FALSE(doc.SetValue(container, "x", 1));
-    EXPECT_EQ(doc.GetValue(-1, nullptr, 0), -1);
-    EXPECT_EQ(doc.GetValue(2, nullptr, 0), -1);
-    EXPECT_EQ(doc.GetValue(container, nullptr, 0), -2);
+    EXPECT_EQ(doc.GetValue(-1, nullptr, 0), MARLLIB_GETVALUE_NO_TAG);
+    EXPECT_EQ(doc.GetValue(2, nullptr, 0), MARLLIB_GETVALUE_NO_TAG);
+    EXPECT_EQ(doc.GetValue(container, nullptr, 0), MARLLIB_GETVALUE_CONTAINER);
     EXPECT_TRUE(doc.SetValue(leaf, "value", 5));
     char buffer[5];
     EXPECT_EQ(doc.GetValue(leaf, buffer, 5), 5);
@@ -103,8 +105,8 @@ TEST(Document, NameOperationsCheckTheIndex) {
     Document doc;
     const int32_t tag = Add(doc, -1, "name", false);
     char buffer[64];
-    EXPECT_EQ(doc.GetName(-1, buffer), -1);
-    EXPECT_EQ(doc.GetName(1, buffer), -1);
+    EXPECT_EQ(doc.GetName(-1, buffer), MARLLIB_GETNAME_NO_TAG);
+    EXPECT_EQ(doc.GetName(1, buffer), MARLLIB_GETNAME_NO_TAG);
     EXPECT_FALSE(doc.SetName(1, "x", 1));
     EXPECT_FALSE(doc.SetName(tag, nullptr, 1));
     EXPECT_TRUE(doc.SetName(tag, "other", 5));  // containers can be renamed too
@@ -115,8 +117,8 @@ TEST(Document, NameOperationsCheckTheIndex) {
 TEST(Document, GetTagsChecksTheCollectionAndBoundsTheCopy) {
     Document doc;
     for (const char* name : {"a", "b", "c"}) Add(doc, -1, name, true);
-    EXPECT_EQ(doc.GetTags(0, nullptr, 0), -1);
-    EXPECT_EQ(doc.GetTags(-2, nullptr, 0), -2);
+    EXPECT_EQ(doc.GetTags(0, nullptr, 0), MARLLIB_GETTAGS_NO_COLLECTION);
+    EXPECT_EQ(doc.GetTags(-2, nullptr, 0), MARLLIB_GETTAGS_BELOW_ROOT);
     int32_t out[5] = {-9, -9, -9, -9, -9};
     EXPECT_EQ(doc.GetTags(-1, out, 2), 3);
     EXPECT_EQ(std::vector<int32_t>(out, out + 5), (std::vector<int32_t>{0, 1, -9, -9, -9}));
@@ -138,7 +140,8 @@ TEST(Document, SearchByNameFindsDirectEntriesInCreationOrder) {
     EXPECT_EQ(out[0], first);
     EXPECT_EQ(out[1], second);
     EXPECT_EQ(doc.GetTagByName(-1, "user", 4), first);
-    EXPECT_EQ(doc.GetTagByName(-1, "u", 1), -1);  // a prefix of a name does not match
+    // A prefix of a name does not match.
+    EXPECT_EQ(doc.GetTagByName(MARLLIB_ROOT, "u", 1), MARLLIB_GETTAGBYNAME_NOT_FOUND);
     EXPECT_EQ(doc.GetTagByName(-1, "us", 2), 4);
 }
 
@@ -157,11 +160,12 @@ TEST(Document, SearchByNameEdgeResults) {
     EXPECT_EQ(doc.GetTagsByName(-1, "x", 1, out, 2), 2);  // never writes past max
     EXPECT_EQ(out[2], -9);
     EXPECT_EQ(doc.GetTagsByName(-1, nullptr, 1, out, 8), 0);
-    EXPECT_EQ(doc.GetTagByName(5, "x", 1), -1);
-    EXPECT_EQ(doc.GetTagByName(empty, "x", 1), -1);
-    EXPECT_EQ(doc.GetTagByName(-1, nullptr, 1), -1);
-    EXPECT_EQ(doc.GetTagByName(-1, "x", 0), -1);
-    EXPECT_EQ(doc.GetTagByName(-1, std::string(65, 'x').c_str(), 65), -1);
+    EXPECT_EQ(doc.GetTagByName(5, "x", 1), MARLLIB_GETTAGBYNAME_NOT_FOUND);
+    EXPECT_EQ(doc.GetTagByName(empty, "x", 1), MARLLIB_GETTAGBYNAME_NOT_FOUND);
+    EXPECT_EQ(doc.GetTagByName(MARLLIB_ROOT, nullptr, 1), MARLLIB_GETTAGBYNAME_NOT_FOUND);
+    EXPECT_EQ(doc.GetTagByName(MARLLIB_ROOT, "x", 0), MARLLIB_GETTAGBYNAME_NOT_FOUND);
+    EXPECT_EQ(doc.GetTagByName(MARLLIB_ROOT, std::string(65, 'x').c_str(), 65),
+              MARLLIB_GETTAGBYNAME_NOT_FOUND);
 }
 
 TEST(Document, NamesWithZeroBytesMatchOnlyInFull) {
@@ -169,7 +173,8 @@ TEST(Document, NamesWithZeroBytesMatchOnlyInFull) {
     const std::string name("a\0b", 3);
     const int32_t tag = Add(doc, -1, name, true);
     EXPECT_EQ(doc.GetTagByName(-1, name.data(), 3), tag);
-    EXPECT_EQ(doc.GetTagByName(-1, std::string("a\0c", 3).data(), 3), -1);
+    EXPECT_EQ(doc.GetTagByName(MARLLIB_ROOT, std::string("a\0c", 3).data(), 3),
+              MARLLIB_GETTAGBYNAME_NOT_FOUND);
 }
 
 TEST(Document, LargeDocumentKeepsEveryIndex) {

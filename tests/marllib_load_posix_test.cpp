@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -91,21 +92,23 @@ TEST_F(LoadPosix, EveryKindOfPathGivesWhatItDelivers) {
     const struct {
         const char* kind;
         std::string path;
-        int32_t tags;  // in the root collection; -1: no document
+        int32_t tags;  // in the root collection; -1: no document, and errno says why
+        int error;
     } paths[] = {
-        {"regular file", WriteFile("regular.marl", leaves), 20000},
-        {"empty file", WriteFile("empty.marl", ""), 0},
-        {"file of /proc with a size of 0", "/proc/self/comm", 2},
-        {"FIFO", fifo, 20000},
-        {"directory", folder, -1},
-        {"directory with a slash", folder + "/", -1},
-        {"ext4 or overlay directory", "/", -1},
-        {"proc directory", "/proc", -1},
-        {"proc directory of a process", "/proc/self", -1},
-        {"devtmpfs directory", "/dev", -1},
-        {"tmpfs directory", "/dev/shm", -1},
-        {"missing file", folder + "/missing.marl", -1},
-        {"sparse file of 2^31 bytes", Sparse("huge.marl", off_t{1} << 31), -1},
+        {"regular file", WriteFile("regular.marl", leaves), 20000, 0},
+        {"empty file", WriteFile("empty.marl", ""), 0, 0},
+        {"file of /proc with a size of 0", "/proc/self/comm", 2, 0},
+        {"FIFO", fifo, 20000, 0},
+        {"directory", folder, -1, EISDIR},
+        {"directory with a slash", folder + "/", -1, EISDIR},
+        {"ext4 or overlay directory", "/", -1, EISDIR},
+        {"proc directory", "/proc", -1, EISDIR},
+        {"proc directory of a process", "/proc/self", -1, EISDIR},
+        {"devtmpfs directory", "/dev", -1, EISDIR},
+        {"tmpfs directory", "/dev/shm", -1, EISDIR},
+        {"missing file", folder + "/missing.marl", -1, ENOENT},
+        {"a path through a file", WriteFile("plain.marl", "<a/>") + "/x.marl", -1, ENOTDIR},
+        {"sparse file of 2^31 bytes", Sparse("huge.marl", off_t{1} << 31), -1, EFBIG},
     };
     // The FIFO's writer blocks until the FIFO is opened to be read.
     std::thread writer([&] {
@@ -117,9 +120,11 @@ TEST_F(LoadPosix, EveryKindOfPathGivesWhatItDelivers) {
     int32_t documents = 0;
     for (const auto& path : paths) {
         SCOPED_TRACE(path.kind);
+        errno = 0;
         const int32_t handle = marllib_Load(path.path.c_str(), 0);
         if (path.tags < 0) {
-            EXPECT_EQ(handle, -1);
+            EXPECT_EQ(handle, MARLLIB_LOAD_UNREADABLE);
+            EXPECT_EQ(errno, path.error) << std::strerror(errno);
             continue;
         }
         EXPECT_EQ(handle, documents++);
@@ -147,8 +152,8 @@ TEST_F(LoadPosix, EveryFileLoadClosesItsStream) {
         EXPECT_GE(marllib_Load(empty.c_str(), 0), 0);
         EXPECT_GE(marllib_Load(tiny.c_str(), 0), 0);
         EXPECT_GE(marllib_Load(broken.c_str(), 0), 0);
-        EXPECT_EQ(marllib_Load(folder.c_str(), 0), -1);
-        EXPECT_EQ(marllib_Load((folder + "/missing.marl").c_str(), 0), -1);
+        EXPECT_EQ(marllib_Load(folder.c_str(), 0), MARLLIB_LOAD_UNREADABLE);
+        EXPECT_EQ(marllib_Load((folder + "/missing.marl").c_str(), 0), MARLLIB_LOAD_UNREADABLE);
     }
     EXPECT_EQ(OpenDescriptors(), before);
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -169,16 +170,18 @@ TEST_F(Load, FailedFileLoadsRegisterNothing) {
     std::error_code ignored;
     fs::remove(missing, ignored);
     ASSERT_EQ(marllib_Create(), 0);
-    EXPECT_EQ(marllib_Load(missing.string().c_str(), 0), -1);
-    EXPECT_EQ(marllib_Load(missing.string().c_str(), -1), -1);
-    EXPECT_EQ(marllib_Load(nullptr, 0), -1);
+    EXPECT_EQ(marllib_Load(missing.string().c_str(), 0), MARLLIB_LOAD_UNREADABLE);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(marllib_Load(missing.string().c_str(), -1), MARLLIB_LOAD_UNREADABLE);
+    EXPECT_EQ(marllib_Load(nullptr, 0), MARLLIB_LOAD_UNREADABLE);
+    EXPECT_EQ(errno, EINVAL);
     // Text with a length of 0 or less names a file, and no such file exists.
-    EXPECT_EQ(marllib_Load("<a/>", 0), -1);
-    EXPECT_EQ(marllib_Load("<a/>", -4), -1);
+    EXPECT_EQ(marllib_Load("<a/>", 0), MARLLIB_LOAD_UNREADABLE);
+    EXPECT_EQ(marllib_Load("<a/>", -4), MARLLIB_LOAD_UNREADABLE);
     EXPECT_EQ(marllib_GetTags(1, MARLLIB_ROOT, nullptr, 0), MARLLIB_INVALID_HANDLE);
     // The next document gets the handle that the failed loads would have had.
     EXPECT_EQ(LoadText("<a/>"), 1);
-    EXPECT_EQ(marllib_Load(missing.string().c_str(), 0), -1);
+    EXPECT_EQ(marllib_Load(missing.string().c_str(), 0), MARLLIB_LOAD_UNREADABLE);
     EXPECT_EQ(marllib_Create(), 2);
 }
 

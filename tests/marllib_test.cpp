@@ -19,15 +19,16 @@ void ExpectInvalid(int32_t handle) {
     char buffer[64];
     int32_t out[4];
     SCOPED_TRACE(handle);
-    EXPECT_EQ(marllib_GetCollection(handle, 0), -4);
+    EXPECT_EQ(marllib_GetCollection(handle, 0), MARLLIB_INVALID_HANDLE);
     EXPECT_FALSE(marllib_SetValue(handle, 0, "v", 1));
-    EXPECT_EQ(marllib_GetValue(handle, 0, buffer, 1), -4);
+    EXPECT_EQ(marllib_GetValue(handle, 0, buffer, 1), MARLLIB_INVALID_HANDLE);
     EXPECT_FALSE(marllib_SetName(handle, 0, "n", 1));
-    EXPECT_EQ(marllib_GetName(handle, 0, buffer), -4);
-    EXPECT_EQ(marllib_AddTag(handle, -1, "n", 1, true), -4);
-    EXPECT_EQ(marllib_GetTags(handle, -1, out, 4), -4);
-    EXPECT_EQ(marllib_GetTagsByName(handle, -1, "n", 1, out, 4), -4);
-    EXPECT_EQ(marllib_GetTagByName(handle, -1, "n", 1), -4);
+    EXPECT_EQ(marllib_GetName(handle, 0, buffer), MARLLIB_INVALID_HANDLE);
+    EXPECT_EQ(marllib_AddTag(handle, MARLLIB_ROOT, "n", 1, true), MARLLIB_INVALID_HANDLE);
+    EXPECT_EQ(marllib_GetTags(handle, MARLLIB_ROOT, out, 4), MARLLIB_INVALID_HANDLE);
+    EXPECT_EQ(marllib_GetTagsByName(handle, MARLLIB_ROOT, "n", 1, out, 4),
+              MARLLIB_INVALID_HANDLE);
+    EXPECT_EQ(marllib_GetTagByName(handle, MARLLIB_ROOT, "n", 1), MARLLIB_INVALID_HANDLE);
 }
 
 TEST_F(Exports, EveryHandleIsInvalidBeforeTheFirstDocument) {
@@ -65,7 +66,8 @@ TEST_F(Exports, DocumentsAreIndependent) {
     const int32_t b = marllib_Create();
     EXPECT_EQ(marllib_AddTag(a, -1, "only-in-a", 9, false), 0);
     EXPECT_EQ(marllib_GetTags(b, -1, nullptr, 0), 0);
-    EXPECT_EQ(marllib_AddTag(b, 0, "x", 1, true), -1);  // b has no collection 0
+    // b has no collection 0.
+    EXPECT_EQ(marllib_AddTag(b, 0, "x", 1, true), MARLLIB_ADDTAG_NO_COLLECTION);
     EXPECT_EQ(marllib_AddTag(a, 0, "x", 1, true), 1);
 }
 
@@ -74,10 +76,10 @@ TEST_F(Exports, ForwardsResultsUnchanged) {
     const int32_t box = marllib_AddTag(doc, -1, "box", 3, false);
     const int32_t items = marllib_GetCollection(doc, box);
     const int32_t leaf = marllib_AddTag(doc, items, "item", 4, true);
-    EXPECT_EQ(marllib_AddTag(doc, -2, "x", 1, true), -2);
-    EXPECT_EQ(marllib_AddTag(doc, -1, "x", 0, true), -3);
-    EXPECT_EQ(marllib_GetCollection(doc, leaf), -3);
-    EXPECT_EQ(marllib_GetValue(doc, box, nullptr, 0), -2);
+    EXPECT_EQ(marllib_AddTag(doc, -2, "x", 1, true), MARLLIB_ADDTAG_BELOW_ROOT);
+    EXPECT_EQ(marllib_AddTag(doc, MARLLIB_ROOT, "x", 0, true), MARLLIB_ADDTAG_BAD_NAME);
+    EXPECT_EQ(marllib_GetCollection(doc, leaf), MARLLIB_GETCOLLECTION_LEAF);
+    EXPECT_EQ(marllib_GetValue(doc, box, nullptr, 0), MARLLIB_GETVALUE_CONTAINER);
     EXPECT_TRUE(marllib_SetValue(doc, leaf, "abc", 3));
     char value[3];
     EXPECT_EQ(marllib_GetValue(doc, leaf, value, 3), 3);

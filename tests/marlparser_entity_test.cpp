@@ -1,6 +1,6 @@
 // MarlParser::EntityHandler: name escapes, the 64-byte cut, doubled quote bytes in values,
 // and how every event reaches the target.
-#include "marlparser_entity.h"
+#include "marllib_reader.hpp"
 
 #include <gtest/gtest.h>
 

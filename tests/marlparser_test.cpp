@@ -1,6 +1,6 @@
 // MarlParser::Parser: the events, positions and results of every step, malformed text
 // included, and the diagnostics that the checker tool reads.
-#include "marlparser.h"
+#include "marllib_reader.hpp"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "marlparser_entity.h"
+#include "marllib_reader.hpp"
 
 namespace marltest {
 

@@ -33,6 +33,20 @@ IMPORT long __cdecl marllib_GetTagsByName(long handle, long collection, const ch
 IMPORT long __cdecl marllib_GetTagByName(long handle, long collection, const char* name,
                                          int length);
 
+/* The numbers of marllib.h that this host passes and compares with, under the header's names.
+ * The header's own declarations would clash with the ones above, so the numbers are written
+ * out, as a host that declares the exports itself has them: a change to one of them in the
+ * header, which would break such hosts, fails this test too. */
+#define MARLLIB_ROOT (-1)
+#define MARLLIB_INVALID_HANDLE (-4)
+#define MARLLIB_LOAD_UNREADABLE (-1)
+#define MARLLIB_ADDTAG_NO_COLLECTION (-1)
+#define MARLLIB_ADDTAG_BELOW_ROOT (-2)
+#define MARLLIB_ADDTAG_BAD_NAME (-3)
+#define MARLLIB_GETCOLLECTION_LEAF (-3)
+#define MARLLIB_GETVALUE_CONTAINER (-2)
+#define MARLLIB_GETTAGBYNAME_NOT_FOUND (-1)
+
 static int passed;
 static int failed;
 
@@ -68,15 +82,15 @@ static void invalid_handles_give_minus_four(void) {
     size_t i;
     for (i = 0; i < sizeof handles / sizeof handles[0]; ++i) {
         const long h = handles[i];
-        CHECK(marllib_GetCollection(h, 0) == -4);
+        CHECK(marllib_GetCollection(h, 0) == MARLLIB_INVALID_HANDLE);
         CHECK(marllib_SetValue(h, 0, "v", 1) == false);
-        CHECK(marllib_GetValue(h, 0, buffer, 1) == -4);
+        CHECK(marllib_GetValue(h, 0, buffer, 1) == MARLLIB_INVALID_HANDLE);
         CHECK(marllib_SetName(h, 0, "n", 1) == false);
-        CHECK(marllib_GetName(h, 0, buffer) == -4);
-        CHECK(marllib_AddTag(h, -1, "n", 1, true) == -4);
-        CHECK(marllib_GetTags(h, -1, out, 4) == -4);
-        CHECK(marllib_GetTagsByName(h, -1, "n", 1, out, 4) == -4);
-        CHECK(marllib_GetTagByName(h, -1, "n", 1) == -4);
+        CHECK(marllib_GetName(h, 0, buffer) == MARLLIB_INVALID_HANDLE);
+        CHECK(marllib_AddTag(h, MARLLIB_ROOT, "n", 1, true) == MARLLIB_INVALID_HANDLE);
+        CHECK(marllib_GetTags(h, MARLLIB_ROOT, out, 4) == MARLLIB_INVALID_HANDLE);
+        CHECK(marllib_GetTagsByName(h, MARLLIB_ROOT, "n", 1, out, 4) == MARLLIB_INVALID_HANDLE);
+        CHECK(marllib_GetTagByName(h, MARLLIB_ROOT, "n", 1) == MARLLIB_INVALID_HANDLE);
     }
     CHECK(out[0] == 7);
 }
@@ -99,16 +113,16 @@ static void build_and_read_back(void) {
     CHECK(items == 0);
     CHECK(port == 1);
     CHECK(user2 == 3);
-    CHECK(marllib_GetCollection(doc, port) == -3);
-    CHECK(marllib_AddTag(doc, -2, "x", 1, true) == -2);
-    CHECK(marllib_AddTag(doc, 5, "x", 1, true) == -1);
-    CHECK(marllib_AddTag(doc, -1, "x", 0, true) == -3);
+    CHECK(marllib_GetCollection(doc, port) == MARLLIB_GETCOLLECTION_LEAF);
+    CHECK(marllib_AddTag(doc, -2, "x", 1, true) == MARLLIB_ADDTAG_BELOW_ROOT);
+    CHECK(marllib_AddTag(doc, 5, "x", 1, true) == MARLLIB_ADDTAG_NO_COLLECTION);
+    CHECK(marllib_AddTag(doc, MARLLIB_ROOT, "x", 0, true) == MARLLIB_ADDTAG_BAD_NAME);
 
     CHECK(marllib_SetValue(doc, port, "8080", 4) == true);
     CHECK(value_is(doc, port, "8080", 4));
     CHECK(marllib_GetValue(doc, port, NULL, 0) == 4);
     CHECK(marllib_SetValue(doc, server, "x", 1) == false);
-    CHECK(marllib_GetValue(doc, server, NULL, 0) == -2);
+    CHECK(marllib_GetValue(doc, server, NULL, 0) == MARLLIB_GETVALUE_CONTAINER);
     /* Any byte may be part of a value: zero bytes too. */
     CHECK(marllib_SetValue(doc, user1, "a\0b", 3) == true);
     CHECK(value_is(doc, user1, "a\0b", 3));
@@ -124,11 +138,11 @@ static void build_and_read_back(void) {
     CHECK(marllib_GetTagsByName(doc, items, "user", 4, out, 4) == 1);
     CHECK(out[0] == user1);
     CHECK(marllib_GetTagByName(doc, items, "admin", 5) == user2);
-    CHECK(marllib_GetTagByName(doc, -1, "port", 4) == -1);
+    CHECK(marllib_GetTagByName(doc, MARLLIB_ROOT, "port", 4) == MARLLIB_GETTAGBYNAME_NOT_FOUND);
 
     /* The second document is untouched by everything done to the first. */
     CHECK(marllib_GetTags(other, -1, NULL, 0) == 0);
-    CHECK(marllib_GetTags(2, -1, NULL, 0) == -4);
+    CHECK(marllib_GetTags(2, MARLLIB_ROOT, NULL, 0) == MARLLIB_INVALID_HANDLE);
 }
 
 static void load_from_memory(void) {
@@ -182,17 +196,18 @@ static void load_from_files(void) {
     DeleteFileA(missing);
     absent = marllib_Load(missing, 0);
     next = marllib_Create();
-    CHECK(absent == -1);
+    CHECK(absent == MARLLIB_LOAD_UNREADABLE);
     CHECK(next == again + 1);
-    CHECK(marllib_Load(NULL, 0) == -1);
-    CHECK(marllib_Load(folder, 0) == -1); /* a directory has no bytes to read */
+    CHECK(marllib_Load(NULL, 0) == MARLLIB_LOAD_UNREADABLE);
+    /* A directory has no bytes to read. */
+    CHECK(marllib_Load(folder, 0) == MARLLIB_LOAD_UNREADABLE);
 
     CHECK(DeleteFileA(path) != 0);
 }
 
 static void close_restarts_handles(void) {
     marllib_Close();
-    CHECK(marllib_GetTags(0, -1, NULL, 0) == -4);
+    CHECK(marllib_GetTags(0, MARLLIB_ROOT, NULL, 0) == MARLLIB_INVALID_HANDLE);
     marllib_Close();
     CHECK(marllib_Create() == 0);
     CHECK(marllib_GetTags(0, -1, NULL, 0) == 0);
@@ -239,7 +254,7 @@ static void exports_by_name(void) {
         /* Any nonzero flag byte makes a leaf: 0xFF is how some hosts write true. */
         leaf = add_tag(doc, -1, "leaf", 4, 0xFF);
         CHECK(leaf == 0);
-        CHECK(marllib_GetCollection(doc, leaf) == -3);
+        CHECK(marllib_GetCollection(doc, leaf) == MARLLIB_GETCOLLECTION_LEAF);
         CHECK(add_tag(doc, -1, "box", 3, 0) == 1);
         CHECK(marllib_GetCollection(doc, 1) == 0);
         CHECK(set_name(doc, leaf, "renamed", 7) == 1);

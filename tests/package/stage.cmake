@@ -1,7 +1,7 @@
 # Installs the build tree BUILD_DIR into a fresh PREFIX and checks what arrived, file by file:
 #   cmake -DBUILD_DIR=... -DPREFIX=... -DCONFIG=<build type> -DVERSION=X.Y.Z -DLIBDIR=lib
 #         -DINCLUDEDIR=include -DBINDIR=bin -DDOCDIR=share/doc/marllib -DMANDIR=share/man
-#         -DSTATIC=ON|OFF -DTOOL=ON|OFF -DOBJDUMP=...
+#         -DSTATIC=ON|OFF -DTOOL=ON|OFF -DOBJDUMP=... -DCXX_HEADERS="marllib.hpp;..."
 #         -P stage.cmake
 cmake_minimum_required(VERSION 3.25)
 function(fail)
@@ -29,10 +29,9 @@ if(CONFIG)
 else()
   set(config_suffix noconfig)
 endif()
+list(TRANSFORM CXX_HEADERS PREPEND ${INCLUDEDIR}/ OUTPUT_VARIABLE cxx_headers)
 set(expected
-  ${INCLUDEDIR}/marllib.h ${INCLUDEDIR}/marllib.hpp ${INCLUDEDIR}/marllib_path.hpp
-  ${INCLUDEDIR}/marllib_format.hpp
-  ${INCLUDEDIR}/marllib_version.h ${DOCDIR}/LICENSE
+  ${INCLUDEDIR}/marllib.h ${cxx_headers} ${INCLUDEDIR}/marllib_version.h ${DOCDIR}/LICENSE
   ${LIBDIR}/cmake/marllib/marllibConfig.cmake
   ${LIBDIR}/cmake/marllib/marllibConfigVersion.cmake
   ${LIBDIR}/cmake/marllib/marllibTargets.cmake

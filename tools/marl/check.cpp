@@ -1,11 +1,12 @@
 #include "check.h"
 
-#include <cctype>
-#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "marllib_format.hpp"
-#include "marlparser.h"
+#include "marllib_reader.hpp"
 
 namespace MarlTool {
 
@@ -38,30 +39,6 @@ const char* Describe(Problem problem) {
     return "malformed tag";
 }
 
-// Turns byte offsets into lines and columns. Offsets are asked for in ascending order
-// except for open containers, whose places are computed when their tags are read.
-class Locator {
-public:
-    explicit Locator(const char* text) : text(text) {}
-    // LF, CR LF and a lone CR each end one line; the LF of a CR LF starts no new one.
-    std::pair<int32_t, int32_t> At(int32_t offset) {
-        for (; scanned < offset; ++scanned) {
-            const char c = text[scanned];
-            if (c == '\r' || (c == '\n' && (scanned == 0 || text[scanned - 1] != '\r'))) {
-                ++line;
-            }
-            if (c == '\r' || c == '\n') lineStart = scanned + 1;
-        }
-        return {line, offset - lineStart + 1};
-    }
-
-private:
-    const char* text;
-    int32_t scanned = 0;
-    int32_t line = 1;
-    int32_t lineStart = 0;
-};
-
 // Names in messages: printable ASCII as it is, other bytes as \xHH.
 std::string Printable(const char* bytes, int32_t length) {
     std::string shown;
@@ -78,50 +55,60 @@ std::string Printable(const char* bytes, int32_t length) {
     return shown;
 }
 
-class Checker : public MarlParser::Handler {
+// Reports what the reader saw as it sees it: a message as soon as its place is known (open
+// containers when reading ends), each at a line and a column. The lines are found only once
+// there is something to report.
+class Checker {
 public:
-    Checker(const std::string& name, const char* text, FILE* out, int32_t maxMessages)
-        : name(name), text(text), out(out), maxMessages(maxMessages), where(text) {}
+    Checker(const std::string& name, std::string_view text, FILE* out, int32_t maxMessages)
+        : name(name), text(text), out(out), maxMessages(maxMessages) {}
 
-    void Attach(const MarlParser::Parser* reader) { parser = reader; }
-
-    void Leaf(const char*, int32_t, const char*, int32_t) override { CheckNameLength(); }
-    void Tree(const char* decoded, int32_t length) override {
-        CheckNameLength();
-        const auto place = where.At(parser->ConstructStart());
-        open.push_back({Printable(decoded, length), place.first, place.second});
-    }
-    void End() override {
-        if (!open.empty()) {
-            open.pop_back();
-            return;
+    void operator()(const marl::event& event) {
+        switch (event.kind) {
+            case marl::event_kind::Leaf:
+                CheckNameLength(event);
+                return;
+            case marl::event_kind::Tree:
+                CheckNameLength(event);
+                open.push_back({Printable(event.name.data(), static_cast<int32_t>(event.name.size())),
+                                event.text.begin});
+                return;
+            case marl::event_kind::End:
+                if (!open.empty()) {
+                    open.pop_back();
+                    return;
+                }
+                Report(event.text.begin, Severity::Warning, "'</>' closes no open container");
+                return;
+            case marl::event_kind::Invalid:
+                // A stray quote is reported where it stands; everything else at its tag's '<'.
+                Report(event.why == Problem::BadQuote ? event.text.end - 1 : event.text.begin,
+                       Severity::Error, Describe(event.why));
+                return;
         }
-        Report(parser->ConstructStart(), Severity::Warning, "'</>' closes no open container");
     }
-    void Invalid() override { Error(parser->LastProblem()); }
 
     // Input too short for the reader to look at: a '<' in it starts a tag that is cut off,
     // reported as it is where the reader does look.
-    void ShortInput(int32_t length) {
-        if (length <= 0) return;
-        const void* const tagStart = std::memchr(text, '<', static_cast<size_t>(length));
-        if (tagStart == nullptr) return;
-        Report(static_cast<int32_t>(static_cast<const char*>(tagStart) - text), Severity::Error,
-               Describe(Problem::TagCutOff));
+    void ShortInput() {
+        const size_t tagStart = text.find('<');
+        if (tagStart == std::string_view::npos) return;
+        Report(static_cast<int32_t>(tagStart), Severity::Error, Describe(Problem::TagCutOff));
     }
 
     // Called when reading has ended: what stopped it, and what stays open.
-    void Finish(int32_t length) {
-        const int32_t unread = length - parser->Position();
-        if (parser->LastProblem() == Problem::UnclosedName) Error(Problem::UnclosedName);
+    void Finish(const marl::read_end& end) {
+        const int32_t unread = static_cast<int32_t>(text.size()) - end.position;
+        if (end.why == Problem::UnclosedName) {
+            Report(end.last, Severity::Error, Describe(Problem::UnclosedName));
+        }
         if (unread > 0) {
-            Report(parser->Position(), Severity::Note,
+            Report(end.position, Severity::Note,
                    "reading stops here; " + std::to_string(unread) + " byte" +
                        (unread == 1 ? " is" : "s are") + " never read");
         }
         for (auto it = open.rbegin(); it != open.rend(); ++it) {
-            Write(it->line, it->column, Severity::Warning,
-                  "container '" + it->name + "' is never closed");
+            Report(it->at, Severity::Warning, "container '" + it->name + "' is never closed");
         }
     }
 
@@ -135,32 +122,19 @@ public:
 private:
     struct Open {
         std::string name;
-        int32_t line;
-        int32_t column;
+        int32_t at;  // its '<'
     };
 
-    void Error(Problem problem) {
-        // A stray quote is reported where it stands; everything else at its tag's '<'.
-        const int32_t at = problem == Problem::BadQuote ? parser->Position() - 1
-                                                        : parser->ConstructStart();
-        Report(at, Severity::Error, Describe(problem));
-    }
-
-    void CheckNameLength() {
-        const char* const raw = text + parser->RawNameStart();
-        const int32_t decoded = MarlFormat::DecodedNameLength(raw, parser->RawNameLength());
+    void CheckNameLength(const marl::event& event) {
+        const int32_t decoded = MarlFormat::DecodedNameLength(
+            text.data() + event.raw_name.begin, event.raw_name.end - event.raw_name.begin);
         if (decoded <= MarlFormat::kNameMax) return;
-        Report(parser->ConstructStart(), Severity::Warning,
+        Report(event.text.begin, Severity::Warning,
                "name of " + std::to_string(decoded) + " bytes is cut to its first " +
                    std::to_string(MarlFormat::kNameMax) + " bytes");
     }
 
     void Report(int32_t offset, Severity severity, const std::string& message) {
-        const auto place = where.At(offset);
-        Write(place.first, place.second, severity, message);
-    }
-
-    void Write(int32_t line, int32_t column, Severity severity, const std::string& message) {
         if (severity == Severity::Error) ++result.errors;
         if (severity == Severity::Warning) ++result.warnings;
         if (maxMessages != 0 && shown == maxMessages) {
@@ -168,18 +142,19 @@ private:
             return;
         }
         ++shown;
-        std::fprintf(out, "%s:%d:%d: %s: %s\n", name.c_str(), line, column, Label(severity),
-                     message.c_str());
+        if (!lines) lines.emplace(text);
+        const marl::position place = lines->at(offset);
+        std::fprintf(out, "%s:%d:%d: %s: %s\n", name.c_str(), place.line, place.column,
+                     Label(severity), message.c_str());
     }
 
     const std::string& name;
-    const char* text;
+    std::string_view text;
     FILE* out;
     const int32_t maxMessages;
     int32_t shown = 0;
     int32_t unshown = 0;
-    Locator where;
-    const MarlParser::Parser* parser = nullptr;
+    std::optional<marl::line_index> lines;
     std::vector<Open> open;
 };
 
@@ -187,15 +162,12 @@ private:
 
 CheckResult Check(const std::string& name, const char* text, int32_t length, FILE* out,
                   int32_t maxMessages) {
-    Checker checker(name, text, out, maxMessages);
-    MarlParser::Parser parser(&checker, text, length);
-    checker.Attach(&parser);
+    const std::string_view bytes(text, static_cast<size_t>(length));
+    Checker checker(name, bytes, out, maxMessages);
     if (length >= MarlFormat::kShortestTagText) {
-        while (parser.Parse()) {
-        }
-        checker.Finish(length);
+        checker.Finish(marl::read(bytes, checker));
     } else {
-        checker.ShortInput(length);
+        checker.ShortInput();
     }
     checker.Close();
     return checker.result;

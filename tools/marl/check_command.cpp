@@ -66,8 +66,8 @@ int RunCheck(int argc, char** argv) {
             status = kTrouble;
             continue;
         }
-        const CheckResult result = Check(name == "-" ? "<stdin>" : name, input.bytes.data.get(),
-                                         input.bytes.size, stdout, maxMessages);
+        const CheckResult result = Check(name == "-" ? "<stdin>" : name, input.text(),
+                                         input.length(), stdout, maxMessages);
         NoteStandardOutput();
         const bool failed = result.errors > 0 || (strict && result.warnings > 0);
         if (failed && status == kSuccess) status = kFailed;

@@ -1,4 +1,5 @@
 // marl get: print the value or the container that each path names.
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -6,8 +7,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "input.h"
-#include "marllib.h"
-#include "marllib_path.hpp"
+#include "marllib.hpp"
 #include "output.h"
 
 namespace MarlTool {
@@ -40,49 +40,14 @@ const option kGetOptions[] = {
 
 const char kHelp[] = "marl get --help";
 
-using Path = std::vector<marl::path_step>;
-
-// The step.nth-th tag named step.name in collection, or -1.
-int32_t Nth(const MarlClass::Document& document, int32_t collection, const marl::path_step& step) {
-    if (step.name.size() > MARLLIB_NAME_MAX) return -1;  // longer than any stored name
-    const char* const name = step.name.data();
-    const auto length = static_cast<int32_t>(step.name.size());
-    if (step.nth == 1) return document.GetTagByName(collection, name, length);
-    // No more matches than entries: the collection's size bounds the list asked for.
-    if (document.GetTags(collection, nullptr, 0) < step.nth) return -1;
-    std::vector<int32_t> found(static_cast<size_t>(step.nth));
-    const int32_t matches =
-        document.GetTagsByName(collection, name, length, found.data(), step.nth);
-    return matches == step.nth ? found.back() : -1;
-}
-
-// The tag that path leads to from the root, if any.
-std::optional<int32_t> Find(const MarlClass::Document& document, const Path& path) {
-    // A negative index or code is no tag, and no collection.
-    const auto found = [](int32_t index) -> std::optional<int32_t> {
-        if (index < 0) return std::nullopt;
-        return index;
-    };
-    return marl::follow_path(
-        path, MarlClass::Document::kRoot,
-        [&](int32_t collection, const marl::path_step& step) {
-            return found(Nth(document, collection, step));
-        },
-        [&](int32_t tag) { return found(document.GetCollection(tag)); });
-}
-
 // A container as Marl text; a leaf's value bytes, then a newline unless raw.
-void Show(const MarlClass::Document& document, int32_t tag, bool raw) {
-    if (document.GetCollection(tag) >= 0) {
-        document.PrintTag(stdout, tag);
+void Show(const marl::Document& document, marl::tag tag, bool raw) {
+    if (!document.is_leaf(tag)) {
+        document.write(stdout, tag);
         return;
     }
-    const int32_t length = document.GetValue(tag, nullptr, 0);
-    if (length > 0) {
-        std::vector<char> value(static_cast<size_t>(length));
-        document.GetValue(tag, value.data(), length);
-        std::fwrite(value.data(), 1, value.size(), stdout);
-    }
+    const std::string value = document.value(tag);
+    std::fwrite(value.data(), 1, value.size(), stdout);
     if (!raw) std::fputc('\n', stdout);
 }
 
@@ -96,25 +61,21 @@ int RunGet(int argc, char** argv) {
     if (parsed >= 0) return parsed;
     if (operands.size() < 2) return WrongUsage("get needs a FILE and at least one PATH", kHelp);
 
-    std::vector<Path> paths;
-    for (auto text = operands.begin() + 1; text != operands.end(); ++text) {
-        std::optional<Path> path = marl::parse_path(*text);
-        if (!path) return WrongUsage("malformed path '" + *text + "'", kHelp);
-        paths.push_back(std::move(*path));
+    for (auto path = operands.begin() + 1; path != operands.end(); ++path) {
+        if (!marl::parse_path(*path)) return WrongUsage("malformed path '" + *path + "'", kHelp);
     }
-    Input input;
-    if (!Read(operands[0], input)) return kTrouble;
-    const auto document = MarlLib::LoadText(input.bytes.data.get(), input.bytes.size);
+    const std::optional<marl::Document> document = Load(operands[0]);
+    if (!document) return kTrouble;
 
     int status = kSuccess;
-    for (size_t i = 0; i < paths.size(); ++i) {
-        if (const std::optional<int32_t> tag = Find(*document, paths[i])) {
+    for (auto path = operands.begin() + 1; path != operands.end(); ++path) {
+        if (const std::optional<marl::tag> tag = document->at(*path)) {
             Show(*document, *tag, raw);
             continue;
         }
         NoteStandardOutput();
         std::fflush(stdout);  // keeps this complaint after the results before it
-        std::fprintf(stderr, "marl: no tag '%s' in %s\n", operands[i + 1].c_str(),
+        std::fprintf(stderr, "marl: no tag '%s' in %s\n", path->c_str(),
                      Shown(operands[0]).c_str());
         status = kFailed;
     }

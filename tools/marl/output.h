@@ -1,9 +1,10 @@
 // Output that is checked: standard output, whose write errors turn into exit status 2, and a
-// file that print -o replaces only once its new contents are written in full.
+// file named on the command line, replaced only once its new contents are written in full.
 #ifndef MARL_TOOL_OUTPUT_H
 #define MARL_TOOL_OUTPUT_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace MarlTool {
@@ -16,39 +17,11 @@ void NoteStandardOutput();
 // "marl: cannot write to standard output: REASON" on standard error and returns false.
 bool CloseStandardOutput();
 
-// A file named on the command line, written whole or not at all. A regular file (or a new
-// one) is written as a new file beside it, which Commit renames over it, so that a failed or
-// interrupted write leaves the old file as it was; unless committed, the new file is removed
-// when this object goes (and, on POSIX systems, when SIGINT, SIGTERM or SIGHUP ends the
-// process). A symbolic link is followed, so the link stays, and the new file takes the old
-// one's permissions. Anything else that exists, such as a device or a pipe, is written
-// directly, as a shell's '>' would.
-class OutputFile {
-public:
-    OutputFile() = default;
-    ~OutputFile();
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-
-    // Opens the stream to write to; false, with the reason on standard error, when it cannot.
-    bool Open(const std::string& target);
-    FILE* Stream() const { return stream; }
-    // Writes everything out (to the disk, for a new file) and puts the new file in the
-    // target's place; false, with the reason on standard error and a regular target
-    // unchanged, when anything fails.
-    bool Commit();
-
-private:
-    bool OpenBeside();
-    bool Fail(int error);
-    bool Fail(const std::string& reason);
-    void Discard();
-
-    std::string target;     // as named on the command line, for messages
-    std::string finalPath;  // the file that is replaced (the target, links followed)
-    std::string temporary;  // the new file; empty when writing directly
-    FILE* stream = nullptr;
-};
+// Writes the file FILE whole through fill(stream), which returns false when a write failed,
+// as marl::replace_file does: a failed write leaves FILE as it was, and a replaced FILE keeps
+// its mode and links. "-" is standard output. Returns false, having reported
+// "marl: cannot write to FILE: REASON" on standard error, when it cannot.
+bool WriteFile(const std::string& target, const std::function<bool(std::FILE*)>& fill);
 
 }  // namespace MarlTool
 

@@ -1,10 +1,13 @@
 // marl print: load a document and print it as Marl text.
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli.h"
 #include "commands.h"
 #include "input.h"
+#include "marllib.hpp"
 #include "output.h"
 
 namespace MarlTool {
@@ -50,18 +53,11 @@ int RunPrint(int argc, char** argv) {
                           "marl print --help");
     }
 
-    Input input;
-    if (!Read(operands.empty() ? "-" : operands[0], input)) return kTrouble;
-    const auto document = MarlLib::LoadText(input.bytes.data.get(), input.bytes.size);
-    if (output == "-") {
-        document->Print(stdout);
-        NoteStandardOutput();
-        return kSuccess;
-    }
-    OutputFile file;
-    if (!file.Open(output)) return kTrouble;
-    document->Print(file.Stream());
-    return file.Commit() ? kSuccess : kTrouble;
+    const std::optional<marl::Document> document = Load(operands.empty() ? "-" : operands[0]);
+    if (!document) return kTrouble;
+    return WriteFile(output, [&](std::FILE* stream) { return document->write(stream); })
+               ? kSuccess
+               : kTrouble;
 }
 
 }  // namespace MarlTool

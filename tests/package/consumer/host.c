@@ -60,7 +60,7 @@ int main(void) {
     CHECK(marllib_GetName(made, key, name) == 7 && memcmp(name, "renamed", 7) == 0);
 
     /* Failures come back as results. */
-    CHECK(marllib_Load("/nonexistent/marllib-consumer.marl", 0) == -1);
+    CHECK(marllib_Load("/nonexistent/marllib-consumer.marl", 0) == MARLLIB_LOAD_UNREADABLE);
     CHECK(marllib_GetTags(2, MARLLIB_ROOT, NULL, 0) == MARLLIB_INVALID_HANDLE);
     CHECK(!marllib_SetValue(2, 0, "v", 1));
 

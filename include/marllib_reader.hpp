@@ -1,0 +1,509 @@
+// marllib_reader.hpp: the reader of Marl text, the very one that marllib_Load runs, for C++
+// hosts and tools that want to see what it sees: every construct as an event, with its byte
+// offsets, and the problem of every malformed one. Header-only C++17; it needs nothing of the
+// library.
+//
+//     const marl::line_index lines(text);
+//     marl::read(text, [&](const marl::event& e) {
+//         if (e.kind == marl::event_kind::Tree) {
+//             const marl::position at = lines.at(e.text.begin);
+//             std::printf("%d:%d: container %.*s\n", at.line, at.column,
+//                         static_cast<int>(e.name.size()), e.name.data());
+//         }
+//     });
+//
+// Layers, each usable alone:
+// - MarlParser::Handler receives the events of a text (Leaf, Tree, End, Invalid) with decoded
+//   names and values. MarlParser::BasicEntityHandler decodes the raw names and values that the
+//   parser slices out of the text and passes them on to a handler.
+// - MarlParser::BasicParser<Handler> reads the text one construct at a time and raises at most
+//   one event per step; after each step it tells where it is and why the last construct was
+//   malformed. The library's loader runs it over its document builder.
+// - marl::read runs a parser to the end and hands each event, with the offsets of its bytes,
+//   to a function; marl::line_index turns an offset into a line and a column.
+#ifndef MARLLIB_READER_HPP
+#define MARLLIB_READER_HPP
+
+#include <algorithm>
+#include <cassert>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "marllib_format.hpp"
+#include "marllib_scan.hpp"
+
+// Keeps a rare path out of the reader's loop, so that the loop stays small.
+#if defined(__GNUC__)
+#define MARLLIB_COLD __attribute__((cold))
+#else
+#define MARLLIB_COLD
+#endif
+
+namespace MarlParser {
+
+// Why the last Invalid event was raised, or why reading stopped without one.
+enum class Problem {
+    None,
+    TagCutOff,       // fewer than 3 bytes follow a '<'
+    BadClose,        // "</" followed by a byte other than '>'
+    BadLeafEnd,      // '/' after a name followed by something other than '>', or by nothing
+    ShortValue,      // fewer than 3 bytes follow the '=' after a name
+    BadQuote,        // a quote byte in a value followed by a byte other than '"' or '>'
+    UnclosedValue,   // the input ends inside a value (or right after its closing quote)
+    UnclosedName,    // the input ends inside a name; no event is raised for this
+};
+
+// ---- The events ----
+
+// Receives one event per tag, in text order. Names and values are counted bytes that are
+// valid only during the call; a handler that keeps them copies them.
+class Handler {
+public:
+    Handler() = default;
+    virtual ~Handler() = default;
+    Handler(const Handler&) = delete;
+    Handler& operator=(const Handler&) = delete;
+
+    // <NAME/> (value null or empty, length 0) and <NAME="VALUE">.
+    virtual void Leaf(const char* name, int32_t nameLength, const char* value,
+                      int32_t valueLength) = 0;
+    // <NAME>: a container opens.
+    virtual void Tree(const char* name, int32_t nameLength) = 0;
+    // </>: the innermost open container closes.
+    virtual void End() = 0;
+    // A malformed construct.
+    virtual void Invalid() = 0;
+};
+
+// What a leaf without value gets: a valid pointer to no bytes.
+inline constexpr char kNoValue[1] = {0};
+
+// True when length bytes at bytes (which may be null) hold byte.
+inline bool Holds(const char* bytes, int32_t length, char byte) {
+    return bytes != nullptr && length > 0 &&
+           std::memchr(bytes, static_cast<unsigned char>(byte), static_cast<size_t>(length)) !=
+               nullptr;
+}
+
+// The decoding path of BasicEntityHandler, for names with escapes and values with quote bytes:
+// decodes and raises the event on target. Rare, so through the Handler interface.
+MARLLIB_COLD inline void LeafDecoded(Handler& target, const char* name, int32_t nameLength,
+                              const char* value, int32_t valueLength, bool nameEscapes,
+                              bool valueQuotes) {
+    char buffer[MarlFormat::kNameMax];
+    int32_t decodedLength = MarlFormat::CutNameLength(nameLength);
+    if (nameEscapes) {
+        decodedLength = MarlFormat::DecodeName(buffer, name, nameLength);
+        name = buffer;
+    }
+    if (value == nullptr || valueLength <= 0) {
+        target.Leaf(name, decodedLength, kNoValue, 0);
+        return;
+    }
+    // Most values hold no quote byte and reach the target straight from the input.
+    if (!valueQuotes) {
+        target.Leaf(name, decodedLength, value, valueLength);
+        return;
+    }
+    const std::unique_ptr<char[]> collapsed(new char[static_cast<size_t>(valueLength)]);
+    const int32_t collapsedLength = MarlFormat::DecodeValue(collapsed.get(), value, valueLength);
+    target.Leaf(name, decodedLength, collapsed.get(), collapsedLength);
+}
+
+MARLLIB_COLD inline void TreeDecoded(Handler& target, const char* name, int32_t nameLength) {
+    char buffer[MarlFormat::kNameMax];
+    const int32_t decodedLength = MarlFormat::DecodeName(buffer, name, nameLength);
+    target.Tree(buffer, decodedLength);
+}
+
+// Decodes what the parser slices out of the text and forwards every event to its target:
+// names lose their escapes and are cut to 64 bytes, values lose their doubled quote bytes
+// (the rules are MarlFormat's). The target always sees a non-null value pointer, also for a
+// leaf without value. The target is not owned.
+//
+// Target is a Handler; the events reach it through the Handler interface unless Target is a
+// final class, when the calls are direct (the library's own builder is one). EntityHandler
+// forwards to any Handler.
+template <typename Target>
+class BasicEntityHandler final : public Handler {
+public:
+    // What a reader of the raw bytes already knows about them, so that they need no second
+    // look: whether the name holds an escape byte, whether the value holds a quote byte.
+    struct Scanned {
+        bool nameEscapes;
+        bool valueQuotes;
+    };
+
+    explicit BasicEntityHandler(Target* target) : target(target) {}
+
+    // Kept so that an EntityHandler is a Handler: they scan the bytes, then go the scanned way.
+    void Leaf(const char* name, int32_t nameLength, const char* value,
+              int32_t valueLength) override {
+        Leaf(name, nameLength, value, valueLength,
+             Scanned{Holds(name, nameLength, MarlFormat::kEscape),
+                     Holds(value, valueLength, MarlFormat::kQuote)});
+    }
+    void Tree(const char* name, int32_t nameLength) override {
+        Tree(name, nameLength, Holds(name, nameLength, MarlFormat::kEscape));
+    }
+    // The same events from a reader that has scanned the raw bytes itself. Names without
+    // escapes and values without quotes, the usual case, pass straight through.
+    void Leaf(const char* name, int32_t nameLength, const char* value, int32_t valueLength,
+              Scanned scanned) {
+        if (scanned.nameEscapes || scanned.valueQuotes) {
+            LeafDecoded(*target, name, nameLength, value, valueLength, scanned.nameEscapes,
+                        scanned.valueQuotes);
+            return;
+        }
+        const int32_t cut = MarlFormat::CutNameLength(nameLength);
+        if (value == nullptr || valueLength <= 0) {
+            target->Leaf(name, cut, kNoValue, 0);
+        } else {
+            target->Leaf(name, cut, value, valueLength);
+        }
+    }
+    void Tree(const char* name, int32_t nameLength, bool nameEscapes) {
+        if (nameEscapes) {
+            TreeDecoded(*target, name, nameLength);
+            return;
+        }
+        target->Tree(name, MarlFormat::CutNameLength(nameLength));
+    }
+    void End() override { target->End(); }
+    void Invalid() override { target->Invalid(); }
+
+private:
+    Target* target;
+};
+
+using EntityHandler = BasicEntityHandler<Handler>;
+
+// ---- The parser ----
+
+// Reads Marl text in a caller's buffer one construct at a time and reports each as an event
+// to a handler, through its own BasicEntityHandler, so the handler receives decoded names and
+// values. Where Target is a final class the events reach it by direct calls, which the compiler
+// can fold into the reading loop (the library's own loader reads this way; where the parser is
+// a local of that loop, the compiler also drops the stores of the diagnostic views that
+// nothing reads).
+template <typename Target>
+class BasicParser {
+public:
+    // A parser over length bytes at data, or null when handler or data is null or length is
+    // below MarlFormat::kShortestTagText (such input holds no tag). Neither the handler nor
+    // the bytes are owned; both must outlive the parser, and the bytes stay unchanged while it
+    // is used.
+    static std::unique_ptr<BasicParser> Create(Target* handler, const char* data, int32_t length);
+
+    // Makes none of Create's checks: handler is not null, and data holds length bytes.
+    BasicParser(Target* handler, const char* data, int32_t length)
+        : handler(handler), data(data), end(data + length), cursor(data) {}
+    BasicParser(const BasicParser&) = delete;
+    BasicParser& operator=(const BasicParser&) = delete;
+
+    // Reads the next construct and raises at most one event for it. True while input is
+    // left to read; once it returns false the caller stops.
+    bool Parse();
+
+    // Read-only views of the last step, for diagnostics. They change nothing that is read.
+    int32_t Position() const { return static_cast<int32_t>(cursor - data); }
+    int32_t ConstructStart() const { return constructStart; }  // the '<' of the last construct
+    Problem LastProblem() const { return problem; }           // None after a good construct
+    int32_t RawNameStart() const { return nameStart; }        // the last name as written
+    int32_t RawNameLength() const { return nameLength; }
+    // The last leaf's value as written, between its quotes; a start of -1 for a leaf without.
+    int32_t RawValueStart() const { return valueStart; }
+    int32_t RawValueLength() const { return valueLength; }
+
+private:
+    bool RaiseInvalid(Problem why, bool more);
+    bool ReadName(const char* name);
+    bool ReadValue(const char* name, const char* equals, bool nameEscapes);
+    bool More() const { return cursor < end; }
+    int32_t Offset(const char* at) const { return static_cast<int32_t>(at - data); }
+
+    // The reader walks the text with a pointer rather than an index: the hot loop then needs
+    // no conversions between the two for every byte it looks at.
+    BasicEntityHandler<Target> handler;  // decodes, and forwards to the caller's handler
+    const char* data;
+    const char* end;     // data + length
+    const char* cursor;  // the next byte to read
+
+    int32_t constructStart = 0;
+    Problem problem = Problem::None;
+    int32_t nameStart = 0;
+    int32_t nameLength = 0;
+    int32_t valueStart = -1;
+    int32_t valueLength = 0;
+};
+
+using Parser = BasicParser<Handler>;
+
+// ---- The steps, inline so that each handler type gets a reader of its own ----
+
+template <typename Target>
+std::unique_ptr<BasicParser<Target>> BasicParser<Target>::Create(Target* handler,
+                                                               const char* data,
+                                                               int32_t length) {
+    if (handler == nullptr || data == nullptr || length < MarlFormat::kShortestTagText) {
+        return nullptr;
+    }
+    return std::make_unique<BasicParser>(handler, data, length);
+}
+
+template <typename Target>
+bool BasicParser<Target>::RaiseInvalid(Problem why, bool more) {
+    problem = why;
+    handler.Invalid();
+    return more;
+}
+
+template <typename Target>
+bool BasicParser<Target>::Parse() {
+    if (cursor >= end) return false;
+    problem = Problem::None;
+
+    // Everything up to the next '<' is skipped.
+    const char* const open = Scan::FindOpen(cursor, end);
+    if (open == nullptr) {
+        cursor = end;
+        return false;
+    }
+    constructStart = Offset(open);
+
+    // No tag takes fewer bytes from its '<' on; this also makes the two reads below safe
+    // without further tests.
+    if (end - open < MarlFormat::kShortestTagText) {
+        cursor = end;
+        return RaiseInvalid(Problem::TagCutOff, false);
+    }
+
+    if (open[1] != '/') return ReadName(open + 1);
+    cursor = open + 2;
+    if (*cursor == '>') {
+        ++cursor;
+        handler.End();
+        return More();
+    }
+    return RaiseInvalid(Problem::BadClose, true);
+}
+
+template <typename Target>
+bool BasicParser<Target>::ReadName(const char* const name) {
+    // The first name byte is taken whatever it is; the name runs to the first '>', '/' or '='.
+    bool escapes = *name == MarlFormat::kEscape;
+    const char* const at = Scan::ScanName(name + 1, end, escapes);
+    assert(at > name && at <= end);
+    cursor = at;
+    nameStart = Offset(name);
+    const auto length = static_cast<int32_t>(at - name);
+    nameLength = length;
+    if (at == end) {
+        problem = Problem::UnclosedName;
+        return false;
+    }
+
+    switch (*at) {
+        case '>':
+            ++cursor;
+            handler.Tree(name, length, escapes);
+            return More();
+        case '/':
+            ++cursor;
+            if (More() && *cursor == '>') {
+                // The cursor stays on the '>', which the next step skips as text.
+                valueStart = -1;
+                valueLength = 0;
+                handler.Leaf(name, length, nullptr, 0, {escapes, false});
+                return true;
+            }
+            return RaiseInvalid(Problem::BadLeafEnd, More());
+        default:
+            return ReadValue(name, at, escapes);
+    }
+}
+
+template <typename Target>
+bool BasicParser<Target>::ReadValue(const char* const name, const char* const equals,
+                                    const bool nameEscapes) {
+    // The shortest value text is three bytes: opening byte, closing quote, '>'.
+    if (end - equals <= 3) {
+        cursor = equals + 1;
+        return RaiseInvalid(Problem::ShortValue, More());
+    }
+    // The byte after '=' opens the value and is not examined.
+    const char* const value = equals + 2;
+    cursor = value;
+    bool doubled = false;
+    for (;;) {
+        const char* const quote = Scan::FindByte(cursor, end, MarlFormat::kQuote);
+        if (quote == nullptr) {
+            cursor = end;
+            return RaiseInvalid(Problem::UnclosedValue, false);
+        }
+        cursor = quote + 1;
+        if (cursor == end) return RaiseInvalid(Problem::UnclosedValue, false);
+        if (*cursor != MarlFormat::kQuote) break;
+        // A doubled quote byte stands for one quote byte inside the value.
+        doubled = true;
+        if (++cursor == end) return RaiseInvalid(Problem::UnclosedValue, false);
+    }
+    if (*cursor != '>') return RaiseInvalid(Problem::BadQuote, false);
+    ++cursor;
+    const auto length = static_cast<int32_t>(cursor - value - 2);
+    valueStart = Offset(value);
+    valueLength = length;
+    handler.Leaf(name, static_cast<int32_t>(equals - name), value, length,
+                 {nameEscapes, doubled});
+    return More();
+}
+
+}  // namespace MarlParser
+
+namespace marl {
+
+using problem = MarlParser::Problem;
+
+// What a construct of the text is: the operations of MarlParser::Handler.
+enum class event_kind { Tree, Leaf, End, Invalid };
+
+// Bytes [begin, end) of the text.
+struct span {
+    int32_t begin = 0;
+    int32_t end = 0;
+};
+
+// One construct of the text, as the reader saw it.
+struct event {
+    event_kind kind = event_kind::Invalid;
+    std::string_view name;   // Tree and Leaf: decoded, 1 to 64 bytes (a longer name is cut)
+    std::string_view value;  // Leaf: decoded; empty for a leaf without value (or an empty one)
+    span text;               // from the construct's '<' to the byte after it, where reading
+                             // goes on (for Invalid: where it goes on, or the end)
+    span raw_name;           // Tree and Leaf: the name as written, escapes and all
+    span raw_value;          // Leaf with a value: its bytes between the quotes, as written;
+                             // begin -1 for a leaf without one, and for the other kinds
+    problem why = problem::None;  // Invalid: what is wrong with the construct
+};
+
+// How a read ended.
+struct read_end {
+    int32_t position = 0;  // the first byte never read: the text's size when read through
+    int32_t last = 0;      // the '<' of the last construct read (0 when none was)
+    problem why = problem::None;  // UnclosedName when the text ends inside a name (no event
+                                  // is raised for that; `last` is its '<'), otherwise the
+                                  // last event's problem
+};
+
+namespace detail {
+
+// Turns the parser's handler events into marl::event values for on_event.
+template <typename OnEvent>
+class event_relay final : public MarlParser::Handler {
+public:
+    explicit event_relay(OnEvent& on_event) : on_event_(on_event) {}
+    void attach(const MarlParser::BasicParser<event_relay>* parser) { parser_ = parser; }
+
+    void Leaf(const char* name, int32_t nameLength, const char* value,
+              int32_t valueLength) override {
+        event e = start(event_kind::Leaf);
+        e.name = std::string_view(name, static_cast<size_t>(nameLength));
+        e.value = std::string_view(value, static_cast<size_t>(valueLength));
+        e.raw_name = {parser_->RawNameStart(), parser_->RawNameStart() + parser_->RawNameLength()};
+        const int32_t raw = parser_->RawValueStart();
+        e.raw_value = {raw, raw < 0 ? raw : raw + parser_->RawValueLength()};
+        if (raw < 0) ++e.text.end;  // the parser stays on the '>' of a leaf without value
+        on_event_(std::as_const(e));
+    }
+    void Tree(const char* name, int32_t nameLength) override {
+        event e = start(event_kind::Tree);
+        e.name = std::string_view(name, static_cast<size_t>(nameLength));
+        e.raw_name = {parser_->RawNameStart(), parser_->RawNameStart() + parser_->RawNameLength()};
+        on_event_(std::as_const(e));
+    }
+    void End() override { on_event_(static_cast<const event&>(start(event_kind::End))); }
+    void Invalid() override {
+        event e = start(event_kind::Invalid);
+        e.why = parser_->LastProblem();
+        on_event_(std::as_const(e));
+    }
+
+private:
+    event start(event_kind kind) const {
+        event e;
+        e.kind = kind;
+        e.text = {parser_->ConstructStart(), parser_->Position()};
+        e.raw_value = {-1, -1};
+        return e;
+    }
+
+    OnEvent& on_event_;
+    const MarlParser::BasicParser<event_relay>* parser_ = nullptr;
+};
+
+}  // namespace detail
+
+// Reads text from front to back, as marllib_Load does, and calls on_event(const event&) for
+// each construct in text order. Text of fewer than 4 bytes holds no tag and is not read (no
+// events; the end is 0). The names and values an event points to are valid only during the
+// call. A text longer than 2^31 - 1 bytes is read up to that length, as no document can be
+// larger.
+template <typename OnEvent>
+read_end read(std::string_view text, OnEvent&& on_event) {
+    const auto length = static_cast<int32_t>(
+        std::min<size_t>(text.size(), static_cast<size_t>(INT32_MAX)));
+    if (length < MarlFormat::kShortestTagText) return {};
+    detail::event_relay<OnEvent> relay(on_event);
+    MarlParser::BasicParser<detail::event_relay<OnEvent>> parser(&relay, text.data(), length);
+    relay.attach(&parser);
+    while (parser.Parse()) {
+    }
+    return {parser.Position(), parser.ConstructStart(), parser.LastProblem()};
+}
+
+// A place in a text: line and column count from 1, the column in bytes; offset counts bytes
+// from the start of the text.
+struct position {
+    int32_t line;
+    int32_t column;
+    int32_t offset;
+};
+
+// The lines of a text, found in one pass, for turning offsets into lines and columns. LF,
+// CR LF and a lone CR each end one line. It keeps the start of every line (4 bytes a line),
+// not the text.
+class line_index {
+public:
+    explicit line_index(std::string_view text) {
+        starts_.push_back(0);
+        const char* const first = text.data();
+        const char* const last = first + text.size();
+        for (const char* end = first; (end = MarlParser::Scan::FindLineEnd(end, last)) != last;) {
+            if (*end == '\r' && end + 1 < last && end[1] == '\n') ++end;  // CR LF: one line end
+            ++end;
+            starts_.push_back(static_cast<int32_t>(end - first));
+        }
+    }
+
+    // The line and column of the byte at offset (0 to the text's size: the size itself is
+    // the place just after the last byte). A line end belongs to the line that it ends.
+    position at(int32_t offset) const {
+        offset = std::max(offset, int32_t{0});
+        const auto after = std::upper_bound(starts_.begin(), starts_.end(), offset);
+        const auto line = static_cast<int32_t>(after - starts_.begin());
+        return {line, offset - starts_[static_cast<size_t>(line - 1)] + 1, offset};
+    }
+
+    int32_t lines() const { return static_cast<int32_t>(starts_.size()); }
+
+private:
+    std::vector<int32_t> starts_;  // ascending; the first is 0
+};
+
+}  // namespace marl
+
+#endif  // MARLLIB_READER_HPP

@@ -1,7 +1,0 @@
-#include "marlparser.h"
-
-namespace MarlParser {
-
-template class BasicParser<Handler>;
-
-}  // namespace MarlParser
