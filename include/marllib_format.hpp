@@ -196,9 +196,7 @@ public:
         EncodeValue(value.data(), static_cast<int32_t>(value.size()), Checked());
         return written && ok && put(kValueClose, sizeof kValueClose);
     }
-    bool Close(std::size_t depth) {
-        return put(kBlanks.bytes, IndentWidth(depth)) && put(kClose, sizeof kClose);
-    }
+    bool Close(std::size_t depth) { return Indent(depth) && put(kClose, sizeof kClose); }
 
 private:
     // What stands around names and values.
@@ -208,8 +206,9 @@ private:
     static constexpr char kValueClose[] = {kQuote, '>', '\n'};
     static constexpr char kClose[] = {'<', '/', '>', '\n'};
 
+    bool Indent(std::size_t depth) { return put(kBlanks.bytes, IndentWidth(depth)); }
     bool Start(std::size_t depth, std::string_view name) {
-        if (!put(kBlanks.bytes, IndentWidth(depth)) || !put("<", 1)) return false;
+        if (!Indent(depth) || !put("<", 1)) return false;
         EncodeName(name.data(), static_cast<int32_t>(name.size()), Checked());
         return ok;
     }

@@ -1,0 +1,211 @@
+// The targets that a file writer meets, as one table for every writer: marl print -o and
+// marl::Document::save both run it. Each row makes its target in a folder of its own, writes,
+// and checks the bytes, the mode, the links and what else the folders hold, and the message.
+#ifndef MARLLIB_TESTS_FILE_WRITER_CASES_H
+#define MARLLIB_TESTS_FILE_WRITER_CASES_H
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace marltest {
+
+namespace fs = std::filesystem;
+
+// Writes printed text to target, its file writes capped at limit bytes (0: none); returns the
+// reason it gives for a failure, as the system words it, or nothing when it succeeded.
+using FileWriter = std::function<std::optional<std::string>(const std::string& target,
+                                                            rlim_t limit)>;
+
+inline std::string Contents(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline void Put(const fs::path& path, const std::string& bytes, fs::perms mode) {
+    std::ofstream(path, std::ios::binary) << bytes;
+    fs::permissions(path, mode);
+}
+
+inline std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Makes folder refuse new files, also to root (through the immutable flag), and says with
+// what reason; nothing when this system cannot.
+inline std::optional<std::string> MakeReadOnly(const fs::path& folder) {
+    if (geteuid() != 0) {
+        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+        return std::string(std::strerror(EACCES));
+    }
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    const bool set = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                     (flags |= FS_IMMUTABLE_FL, ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+    if (fd >= 0) close(fd);
+    if (!set) return std::nullopt;
+    return std::string(std::strerror(EPERM));
+}
+
+inline void UndoReadOnly(const fs::path& folder) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+        flags &= ~FS_IMMUTABLE_FL;
+        ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    if (fd >= 0) close(fd);
+    fs::permissions(folder, fs::perms::owner_all);
+}
+
+inline fs::perms NewFileMode() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return static_cast<fs::perms>(0666 & ~mask);
+}
+
+// Runs every target through write, which must write `printed` when it succeeds.
+inline void RunFileWriterTable(const FileWriter& write, const std::string& printed) {
+    enum class Target { New, Existing, Link, LinkElsewhere, ReadOnlyFolder, Folder, TooLarge,
+                        TooLargeNew };
+    struct Row {
+        const char* what;
+        Target target;
+    };
+    const Row rows[] = {
+        {"a new file", Target::New},
+        {"an existing file of mode 0600", Target::Existing},
+        {"a symbolic link to a file", Target::Link},
+        {"a link in a folder other than its target's", Target::LinkElsewhere},
+        {"a file in a read-only folder", Target::ReadOnlyFolder},
+        {"a folder", Target::Folder},
+        {"an existing file, beyond the file size limit", Target::TooLarge},
+        {"a new file, beyond the file size limit", Target::TooLargeNew},
+    };
+    const std::string old = "<old/>\n";
+    const auto owner_only = fs::perms::owner_read | fs::perms::owner_write;
+    const auto group_too = owner_only | fs::perms::group_read;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        char pattern[] = "/tmp/marllib-writer-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        const fs::path top = pattern;
+        const fs::path here = top / "here";
+        const fs::path there = top / "there";
+        fs::create_directory(here);
+        fs::create_directory(there);
+
+        // What the row writes to, the file that then holds the text, and what is expected.
+        fs::path target = here / "file.marl";
+        fs::path file = target;
+        std::string bytes = printed;
+        std::optional<fs::perms> mode = NewFileMode();
+        std::optional<std::string> reason;
+        rlim_t limit = 0;
+        fs::path readOnly;
+        switch (row.target) {
+            case Target::New:
+                break;
+            case Target::Existing:
+                Put(file, old, owner_only);
+                mode = owner_only;
+                break;
+            case Target::Link:
+                Put(file, old, group_too);
+                target = here / "link.marl";
+                fs::create_symlink("file.marl", target);
+                mode = group_too;
+                break;
+            case Target::LinkElsewhere:
+                file = there / "file.marl";
+                Put(file, old, owner_only);
+                target = here / "link.marl";
+                fs::create_symlink("../there/file.marl", target);
+                mode = owner_only;
+                break;
+            case Target::ReadOnlyFolder:
+                Put(file, old, group_too);
+                reason = MakeReadOnly(here);
+                if (!reason) {
+                    std::printf("skipped: %s (no folder here refuses new files)\n", row.what);
+                    UndoReadOnly(here);
+                    fs::remove_all(top);
+                    continue;
+                }
+                readOnly = here;
+                bytes = old;
+                mode = group_too;
+                break;
+            case Target::Folder:
+                target = file = here / "sub";
+                fs::create_directory(target);
+                reason = std::strerror(EISDIR);
+                mode.reset();
+                break;
+            case Target::TooLarge:
+                Put(file, old, owner_only);
+                limit = 1024;
+                reason = std::strerror(EFBIG);
+                bytes = old;
+                mode = owner_only;
+                break;
+            case Target::TooLargeNew:
+                limit = 1024;
+                reason = std::strerror(EFBIG);
+                mode.reset();
+                break;
+        }
+        const std::vector<std::string> before[] = {Names(here), Names(there)};
+
+        EXPECT_EQ(write(target.string(), limit), reason);
+        if (!readOnly.empty()) UndoReadOnly(readOnly);
+
+        const bool made = row.target != Target::TooLargeNew && row.target != Target::Folder;
+        if (made) {
+            EXPECT_EQ(Contents(file), bytes);
+            EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, *mode);
+        } else {
+            EXPECT_FALSE(fs::is_regular_file(file));
+        }
+        if (row.target == Target::Link || row.target == Target::LinkElsewhere) {
+            EXPECT_TRUE(fs::is_symlink(target));
+        }
+        // Nothing beside what was there, but the new file where one was made: no temporary
+        // file is left, in either folder.
+        std::vector<std::string> expected = before[0];
+        if (row.target == Target::New) expected = {"file.marl"};
+        EXPECT_EQ(Names(here), expected);
+        EXPECT_EQ(Names(there), before[1]);
+        if (row.target == Target::Folder) {
+            EXPECT_TRUE(fs::is_empty(file));
+        }
+        fs::remove_all(top);
+    }
+}
+
+}  // namespace marltest
+
+#endif  // MARLLIB_TESTS_FILE_WRITER_CASES_H
