@@ -1,16 +1,19 @@
 // Loads arbitrary bytes, prints the document, loads the printed text and requires the same
 // document: the same tags with the same names, kinds and values, in the same collections.
-// Printing that second document must then give the same text again.
+// Printing that second document must then give the same text again, and printing the bytes
+// as they are read, with no document, the same text as the first.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "check.h"
 #include "marlclass_document.h"
 #include "marllib_load.h"
+#include "marllib_reader.hpp"
 
 namespace {
 
@@ -67,6 +70,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto first =
         MarlLib::LoadText(reinterpret_cast<const char*>(data), static_cast<int32_t>(size));
     const std::string text = Printed(*first);
+    // The text printed as it is read is the loaded document's print.
+    struct StringOutput {
+        std::string text;
+        void Put(const char* bytes, size_t count) { text.append(bytes, count); }
+        static bool Ok() { return true; }
+    } streamed;
+    marl::print_text(std::string_view(reinterpret_cast<const char*>(data), size), streamed);
+    FUZZ_CHECK(streamed.text == text);
     const auto second = MarlLib::LoadText(text.data(), static_cast<int32_t>(text.size()));
     CheckSame(*first, *second);
     FUZZ_CHECK(Printed(*second) == text);

@@ -577,9 +577,14 @@ public:
     // escaped and quote bytes in values doubled, so that the text loads back into the same
     // tree. An empty document writes nothing.
     void write(std::ostream& out) const {
-        print(root, [&out](const char* bytes, std::size_t size) {
-            return static_cast<bool>(out.write(bytes, static_cast<std::streamsize>(size)));
-        });
+        struct stream_output {
+            std::ostream& out;
+            void Put(const char* bytes, std::size_t size) {
+                out.write(bytes, static_cast<std::streamsize>(size));
+            }
+            bool Ok() const { return static_cast<bool>(out); }
+        } output{out};
+        print(root, output);
     }
     // The same to a stdio stream; false when a write failed (the stream's error then tells why).
     bool write(std::FILE* out) const { return write_to(out, root); }
@@ -588,12 +593,13 @@ public:
     bool write(std::FILE* out, tag t) const { return write_to(out, t); }
 
     std::string to_string() const {
-        std::string text;
-        print(root, [&text](const char* bytes, std::size_t size) {
-            text.append(bytes, size);
-            return true;
-        });
-        return text;
+        struct string_output {
+            std::string text;
+            void Put(const char* bytes, std::size_t size) { text.append(bytes, size); }
+            static bool Ok() { return true; }
+        } output;
+        print(root, output);
+        return std::move(output.text);
     }
 
     // Writes the document to the file at path through marl::replace_file: a failed save
@@ -737,18 +743,11 @@ private:
                                                   std::to_string(into.index()));
     }
 
-    // Writes to a stdio stream, in large pieces.
-    struct file_write {
-        std::FILE* file;
-        bool operator()(const char* bytes, std::size_t size) const {
-            return std::fwrite(bytes, 1, size, file) == size;
-        }
-    };
     template <typename From>
     bool write_to(std::FILE* out, From from) const {
-        MarlFormat::BufferedOutput<file_write> sink(file_write{out});
-        const bool printed = print(from, sink);
-        return sink.Flush() && printed;
+        MarlFormat::FileOutput output(out);
+        const bool printed = print(from, output);
+        return output.Flush() && printed;
     }
 
     // The document as the format's printer walks it.
@@ -762,15 +761,15 @@ private:
         const Document& doc_;
     };
 
-    // Prints the entries of collection `from`, or the one tag `from`, to put(bytes, size),
-    // which returns false when a write failed; printing then stops and print returns false.
-    template <typename From, typename Put>
-    bool print(From from, Put&& put) const {
+    // Prints the entries of collection `from`, or the one tag `from`, to an output of the
+    // format's printer; false when a write failed (printing then stops).
+    template <typename From, typename Output>
+    bool print(From from, Output& output) const {
         tree_view tree(*this);
         if constexpr (std::is_same_v<From, collection>) {
-            return MarlFormat::PrintEntries(tree, entries(from), 0, put);
+            return MarlFormat::PrintEntries(tree, entries(from), 0, output);
         } else {
-            return MarlFormat::PrintTag(tree, from, put);
+            return MarlFormat::PrintTag(tree, from, output);
         }
     }
 

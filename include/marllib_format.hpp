@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -166,9 +167,10 @@ void EncodeValue(const char* value, int32_t length, Put&& put) {
 //   tree.name(t)     t's name: a std::string_view, valid until the next name call
 //   tree.value(t)    leaf t's value: a std::string_view, empty when it holds none, valid until
 //                    the next value call
-// and writes through put(const char* bytes, std::size_t count), which returns false when a
-// write failed; printing then stops and returns false. The walk keeps its levels in a list,
-// not on the call stack, so any depth of nesting prints.
+// and writes to an output `out` with two calls: out.Put(bytes, count) writes, and out.Ok()
+// tells whether every write so far went through. Printing stops after the first line that
+// did not, and then returns false. The walk keeps its levels in a list, not on the call stack,
+// so any depth of nesting prints.
 
 // The blanks of the deepest indentation; shallower lines take a prefix.
 struct Blanks {
@@ -180,23 +182,30 @@ struct Blanks {
 };
 inline constexpr Blanks kBlanks{};
 
-// One line of printed text, written to put.
-template <typename Put>
+// The lines of printed text, written to an output.
+template <typename Output>
 class LineWriter {
 public:
-    explicit LineWriter(Put& put) : put(put) {}
+    explicit LineWriter(Output& out) : out(out) {}
 
-    bool Open(std::size_t depth, std::string_view name) {
-        return Start(depth, name) && put(kContainerEnd, sizeof kContainerEnd);
+    void Open(std::size_t depth, std::string_view name) {
+        Start(depth, name);
+        out.Put(kContainerEnd, sizeof kContainerEnd);
     }
-    bool Leaf(std::size_t depth, std::string_view name, std::string_view value) {
-        if (!Start(depth, name)) return false;
-        if (value.empty()) return put(kBareEnd, sizeof kBareEnd);
-        bool written = put(kValueOpen, sizeof kValueOpen);
-        EncodeValue(value.data(), static_cast<int32_t>(value.size()), Checked());
-        return written && ok && put(kValueClose, sizeof kValueClose);
+    void Leaf(std::size_t depth, std::string_view name, std::string_view value) {
+        Start(depth, name);
+        if (value.empty()) {
+            out.Put(kBareEnd, sizeof kBareEnd);
+            return;
+        }
+        out.Put(kValueOpen, sizeof kValueOpen);
+        EncodeValue(value.data(), static_cast<int32_t>(value.size()), Pieces());
+        out.Put(kValueClose, sizeof kValueClose);
     }
-    bool Close(std::size_t depth) { return Indent(depth) && put(kClose, sizeof kClose); }
+    void Close(std::size_t depth) {
+        Indent(depth);
+        out.Put(kClose, sizeof kClose);
+    }
 
 private:
     // What stands around names and values.
@@ -206,26 +215,73 @@ private:
     static constexpr char kValueClose[] = {kQuote, '>', '\n'};
     static constexpr char kClose[] = {'<', '/', '>', '\n'};
 
-    bool Indent(std::size_t depth) { return put(kBlanks.bytes, IndentWidth(depth)); }
-    bool Start(std::size_t depth, std::string_view name) {
-        if (!Indent(depth) || !put("<", 1)) return false;
-        EncodeName(name.data(), static_cast<int32_t>(name.size()), Checked());
-        return ok;
+    void Indent(std::size_t depth) { out.Put(kBlanks.bytes, IndentWidth(depth)); }
+    void Start(std::size_t depth, std::string_view name) {
+        Indent(depth);
+        out.Put("<", 1);
+        EncodeName(name.data(), static_cast<int32_t>(name.size()), Pieces());
     }
-    // The encoders' put: goes on through a failed write, which is then noted.
-    auto Checked() {
-        ok = true;
-        return [this](const char* bytes, std::size_t count) { ok = put(bytes, count) && ok; };
+    // The encoders' put.
+    auto Pieces() {
+        return [this](const char* bytes, std::size_t count) { out.Put(bytes, count); };
     }
 
-    Put& put;
-    bool ok = true;
+    Output& out;
 };
 
-// A put for the printer that collects bytes and hands them to write(bytes, count) in large
-// pieces, write returning false when it failed: a call to a stream for every piece of every
-// line (a stdio call takes the stream's lock) would cost more than the printing. Flush hands
-// on what is left, and tells whether every write so far went through.
+// Writes the entries of a collection, given as tree.entries gives them, and everything below
+// them, the entries `depth` levels deep. False when a write failed.
+template <typename Tree, typename List, typename Output>
+bool PrintEntries(Tree& tree, List top, std::size_t depth, Output& out) {
+    struct Frame {
+        List entries;
+        std::size_t next;
+    };
+    LineWriter<Output> line(out);
+    Frame frontier{std::move(top), 0};  // the collection being written, kept apart from
+    std::vector<Frame> enclosing;       // those of the containers around it, outermost first
+    std::size_t level = depth;          // the frontier's entries' depth
+    for (;;) {
+        if (frontier.next < static_cast<std::size_t>(frontier.entries.size())) {
+            const auto tag = frontier.entries[frontier.next++];
+            if (const auto held = tree.below(tag)) {
+                line.Open(level, tree.name(tag));
+                enclosing.push_back(std::move(frontier));
+                frontier = Frame{tree.entries(*held), 0};
+                ++level;
+            } else {
+                line.Leaf(level, tree.name(tag), tree.value(tag));
+            }
+        } else {
+            if (enclosing.empty()) return out.Ok();
+            frontier = std::move(enclosing.back());
+            enclosing.pop_back();
+            line.Close(--level);
+        }
+        if (!out.Ok()) return false;
+    }
+}
+
+// Writes one tag as the entries of its collection are written, from no indentation: a leaf's
+// line, or a container's opening line, its entries one level deeper and its closing line.
+template <typename Tree, typename Tag, typename Output>
+bool PrintTag(Tree& tree, const Tag& tag, Output& out) {
+    LineWriter<Output> line(out);
+    const auto held = tree.below(tag);
+    if (!held) {
+        line.Leaf(0, tree.name(tag), tree.value(tag));
+        return out.Ok();
+    }
+    line.Open(0, tree.name(tag));
+    if (!PrintEntries(tree, tree.entries(*held), 1, out)) return false;
+    line.Close(0);
+    return out.Ok();
+}
+
+// An output that collects bytes and hands them to write(bytes, count) in large pieces, write
+// returning false when it failed: a call to a stream for every piece of every line (a stdio
+// call takes the stream's lock) would cost more than the printing. Flush hands on what is
+// left and tells whether every write went through.
 template <typename Write>
 class BufferedOutput {
 public:
@@ -234,18 +290,18 @@ public:
     BufferedOutput(const BufferedOutput&) = delete;
     BufferedOutput& operator=(const BufferedOutput&) = delete;
 
-    bool operator()(const char* bytes, std::size_t count) {
+    void Put(const char* bytes, std::size_t count) {
         if (count > sizeof buffer - used) {
             Flush();
             if (count > sizeof buffer) {
                 ok = write(bytes, count) && ok;
-                return ok;
+                return;
             }
         }
         std::memcpy(buffer + used, bytes, count);
         used += count;
-        return ok;
     }
+    bool Ok() const { return ok; }
 
     bool Flush() {
         if (used > 0) ok = write(buffer, used) && ok;
@@ -260,46 +316,17 @@ private:
     char buffer[16 * 1024] = {};
 };
 
-// Writes the entries of a collection, given as tree.entries gives them, and everything below
-// them, the entries `depth` levels deep.
-template <typename Tree, typename List, typename Put>
-bool PrintEntries(Tree& tree, List top, std::size_t depth, Put&& put) {
-    struct Frame {
-        List entries;
-        std::size_t next;
-    };
-    LineWriter<Put> line(put);
-    std::vector<Frame> frames;
-    frames.push_back({std::move(top), 0});
-    for (;;) {
-        Frame& frame = frames.back();
-        const std::size_t level = depth + frames.size() - 1;
-        if (frame.next == static_cast<std::size_t>(frame.entries.size())) {
-            frames.pop_back();
-            if (frames.empty()) return true;
-            if (!line.Close(level - 1)) return false;
-            continue;
-        }
-        const auto tag = frame.entries[frame.next++];
-        if (const auto held = tree.below(tag)) {
-            if (!line.Open(level, tree.name(tag))) return false;
-            frames.push_back({tree.entries(*held), 0});  // frame is not used after this
-        } else if (!line.Leaf(level, tree.name(tag), tree.value(tag))) {
-            return false;
-        }
+// Writes to a stdio stream; false for a short write (the stream's error flag tells why).
+struct FileWrite {
+    std::FILE* file;
+    bool operator()(const char* bytes, std::size_t count) const {
+        return std::fwrite(bytes, 1, count, file) == count;
     }
-}
-
-// Writes one tag as the entries of its collection are written, from no indentation: a leaf's
-// line, or a container's opening line, its entries one level deeper and its closing line.
-template <typename Tree, typename Tag, typename Put>
-bool PrintTag(Tree& tree, const Tag& tag, Put&& put) {
-    LineWriter<Put> line(put);
-    const auto held = tree.below(tag);
-    if (!held) return line.Leaf(0, tree.name(tag), tree.value(tag));
-    return line.Open(0, tree.name(tag)) && PrintEntries(tree, tree.entries(*held), 1, put) &&
-           line.Close(0);
-}
+};
+// The printer's output into a stdio stream, in large pieces.
+struct FileOutput : BufferedOutput<FileWrite> {
+    explicit FileOutput(std::FILE* file) : BufferedOutput<FileWrite>(FileWrite{file}) {}
+};
 
 }  // namespace MarlFormat
 

@@ -465,6 +465,32 @@ read_end read(std::string_view text, OnEvent&& on_event) {
     return {parser.Position(), parser.ConstructStart(), parser.LastProblem()};
 }
 
+// Writes text in its printed form, byte for byte what the library's printer writes for the
+// document that text loads into, without making the document: the same lines through the
+// format's one printer (MarlFormat::LineWriter), the containers that the text leaves open
+// closed at its end, and what the loader drops (malformed tags, closing tags with nothing
+// open, the text between tags) dropped. out is an output of that printer: out.Put(bytes,
+// count) and out.Ok(). False when a write failed; the rest of the text is then read but not
+// written.
+template <typename Output>
+bool print_text(std::string_view text, Output& out) {
+    MarlFormat::LineWriter<Output> line(out);
+    std::size_t depth = 0;  // the containers open
+    read(text, [&](const event& e) {
+        if (!out.Ok()) return;
+        switch (e.kind) {
+            case event_kind::Tree: line.Open(depth++, e.name); break;
+            case event_kind::Leaf: line.Leaf(depth, e.name, e.value); break;
+            case event_kind::End:
+                if (depth > 0) line.Close(--depth);
+                break;
+            case event_kind::Invalid: break;
+        }
+    });
+    while (depth > 0 && out.Ok()) line.Close(--depth);
+    return out.Ok();
+}
+
 // A place in a text: line and column count from 1, the column in bytes; offset counts bytes
 // from the start of the text.
 struct position {

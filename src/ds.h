@@ -21,6 +21,7 @@
 #define MARLLIB_DS_H
 
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -69,6 +70,7 @@ public:
 
     // Appends after a reserve() on the same, unchanged triple. Never fails.
     void appendReserved(T value) noexcept {
+        assert(*count < *capacity && "appendReserved without a reserve");
         (*array)[*count] = value;
         ++*count;
     }

@@ -7,6 +7,7 @@
 #ifndef MARLLIB_DS_ARENA_H
 #define MARLLIB_DS_ARENA_H
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -34,6 +35,7 @@ public:
     // until the arena is destroyed. Throws std::bad_alloc when no memory can be had; the arena
     // is then unchanged.
     void* Allocate(std::size_t size, std::size_t align = alignof(std::max_align_t)) {
+        assert((align & (align - 1)) == 0 && align <= alignof(std::max_align_t));
         // Pieces take whole grains, so the free space always starts grain-aligned and pieces
         // that need no more than that (nearly all) need no padding either. Blocks end on a
         // grain too, so the room is whole grains: a piece that fits rounded up fits as it is.

@@ -3,6 +3,7 @@
 #ifndef MARLLIB_MARLCLASS_COLLECTION_H
 #define MARLLIB_MARLCLASS_COLLECTION_H
 
+#include <cassert>
 #include <cstdint>
 
 #include "ds.h"
@@ -38,7 +39,10 @@ public:
         DS::Collection<int32_t, int32_t>(&count, &capacity, &place.items, &arena).reserve();
     }
     void AppendReserved(int32_t tag) noexcept {
-        // Only the first entry can go into the object: an array is taken for the second.
+        assert(count < capacity && "AppendReserved without a Reserve");
+        // Only the first entry can go into the object: an array is taken for the second, so
+        // an empty collection still has its single inline slot.
+        assert((count > 0 || capacity == 1) && "an empty collection with an array");
         if (count == 0) {
             place.single = tag;
         } else {

@@ -7,6 +7,7 @@
 #ifndef MARLLIB_MARLCLASS_DOCUMENT_H
 #define MARLLIB_MARLCLASS_DOCUMENT_H
 
+#include <cassert>
 #include <cstdint>
 #include <cstdio>
 
@@ -70,6 +71,7 @@ public:
     // MutableCollectionAt without the range check, for an index that this document gave out
     // (kRoot or one below CollectionCount()), as a builder's stack holds them.
     Collection& KnownCollection(int32_t collection) {
+        assert((collection == kRoot || HasCollection(collection)) && "a collection never given out");
         return collection == kRoot ? root : *static_cast<Collection*>(collections[collection]);
     }
     // Makes room in the tables for moreTags tags and moreContainers containers beyond those

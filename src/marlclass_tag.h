@@ -2,6 +2,7 @@
 #ifndef MARLLIB_MARLCLASS_TAG_H
 #define MARLLIB_MARLCLASS_TAG_H
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -45,6 +46,7 @@ public:
     // bytes right behind it; the name must be valid. It lives as long as that memory.
     static Tag* CreateContainerAt(void* place, const char* name, int32_t length,
                                   int32_t collection) {
+        assert(ValidName(name, length));
         return new (place) Tag(name, length, false, collection, nullptr, 0);
     }
     // The bytes that a tag with a valid name of length bytes and valueLength value bytes

@@ -6,6 +6,7 @@
  * through the import library, then checks that handles, result codes, names and values
  * cross the boundary intact, that every function is found by its plain name, and that the
  * DLL carries its version resource. */
+#include <errno.h>
 #include <stdbool.h>
 #include <stdio.h>
 #include <string.h>
@@ -194,13 +195,22 @@ static void load_from_files(void) {
     /* A file that does not exist registers nothing. */
     snprintf(missing, sizeof missing, "%s.missing", path);
     DeleteFileA(missing);
+    SetLastError(0);
+    errno = 0;
     absent = marllib_Load(missing, 0);
+    /* The reason, in the thread's Windows error and, this host sharing msvcrt.dll's errno
+     * with the DLL, in errno too. */
+    CHECK(GetLastError() == ERROR_FILE_NOT_FOUND);
+    CHECK(errno == ENOENT);
     next = marllib_Create();
     CHECK(absent == MARLLIB_LOAD_UNREADABLE);
     CHECK(next == again + 1);
     CHECK(marllib_Load(NULL, 0) == MARLLIB_LOAD_UNREADABLE);
+    CHECK(GetLastError() == ERROR_INVALID_PARAMETER);
     /* A directory has no bytes to read. */
     CHECK(marllib_Load(folder, 0) == MARLLIB_LOAD_UNREADABLE);
+    CHECK(GetLastError() == ERROR_DIRECTORY_NOT_SUPPORTED);
+    CHECK(errno == EISDIR);
 
     CHECK(DeleteFileA(path) != 0);
 }

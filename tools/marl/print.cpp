@@ -1,13 +1,14 @@
 // marl print: load a document and print it as Marl text.
 #include <cstdio>
-#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli.h"
 #include "commands.h"
 #include "input.h"
-#include "marllib.hpp"
+#include "marllib_format.hpp"
+#include "marllib_reader.hpp"
 #include "output.h"
 
 namespace MarlTool {
@@ -53,9 +54,16 @@ int RunPrint(int argc, char** argv) {
                           "marl print --help");
     }
 
-    const std::optional<marl::Document> document = Load(operands.empty() ? "-" : operands[0]);
-    if (!document) return kTrouble;
-    return WriteFile(output, [&](std::FILE* stream) { return document->write(stream); })
+    // The text is printed as it is read: the document it loads into is not needed to
+    // write that document's printed form.
+    Input input;
+    if (!Read(operands.empty() ? "-" : operands[0], input)) return kTrouble;
+    const std::string_view text(input.text(), input.bytes.size());
+    return WriteFile(output,
+                     [&](std::FILE* stream) {
+                         MarlFormat::FileOutput out(stream);
+                         return marl::print_text(text, out) && out.Flush();
+                     })
                ? kSuccess
                : kTrouble;
 }
