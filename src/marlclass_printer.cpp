@@ -11,6 +11,17 @@ namespace MarlClass {
 
 namespace {
 
+// Writes to the stream. Print reports no write errors, so every write counts as done (and the
+// printer's checks of its output fold away).
+struct UncheckedWrite {
+    FILE* stream;
+    bool operator()(const char* bytes, size_t count) const {
+        std::fwrite(bytes, 1, count, stream);
+        return true;
+    }
+};
+using TextOutput = MarlFormat::BufferedOutput<UncheckedWrite>;
+
 // The document's tables as the format's printer walks them: a collection's entries as the
 // tags themselves, so that each tag is looked up once.
 class DocumentTree {
@@ -49,7 +60,7 @@ private:
 }  // namespace
 
 void Document::Print(FILE* stream) const {
-    MarlFormat::FileOutput out(stream);  // write errors go unreported
+    TextOutput out(UncheckedWrite{stream});
     DocumentTree tree(*this);
     MarlFormat::PrintEntries(tree, tree.entries(root), 0, out);
 }
@@ -57,7 +68,7 @@ void Document::Print(FILE* stream) const {
 void Document::PrintTag(FILE* stream, int32_t index) const {
     const Tag* const tag = TagAt(index);
     if (tag == nullptr) return;
-    MarlFormat::FileOutput out(stream);  // write errors go unreported
+    TextOutput out(UncheckedWrite{stream});
     DocumentTree tree(*this);
     MarlFormat::PrintTag(tree, tag, out);
 }
