@@ -57,6 +57,7 @@
 #include "marllib_file.hpp"
 #include "marllib_format.hpp"
 #include "marllib_path.hpp"
+#include "marllib_reader.hpp"
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -87,6 +88,7 @@ enum class errc {
     bad_value,           // value_as: the value is not entirely a number or a bool
     bad_path,            // at(): a path that is not well formed
     unwritable_file,     // Document::save could not write its file
+    other_library,       // Source: the library read a text otherwise than these headers do
 };
 
 class error : public std::runtime_error {
@@ -199,6 +201,18 @@ private:
 // - A target that exists and is neither a file nor a folder, such as a device or a pipe, is
 //   written directly, as a shell's '>' would. A folder is refused (EISDIR).
 namespace detail {
+
+// A path that no file can have: one that holds a zero byte.
+inline void check_path(const std::string& path) {
+    if (path.find('\0') != std::string::npos) {
+        throw error(errc::unreadable_file, "marllib: a file path cannot hold a zero byte");
+    }
+}
+[[noreturn]] inline void cannot_read(const std::string& path, int reason) {
+    throw error(errc::unreadable_file,
+                "marllib: cannot read '" + path + "': " + MarlFile::Reason(reason),
+                std::error_code(reason, std::generic_category()));
+}
 
 [[noreturn]] inline void cannot_write(const std::string& path, std::error_code cause) {
     throw error(errc::unwritable_file, "marllib: cannot write '" + path + "': " + cause.message(),
@@ -391,16 +405,9 @@ public:
     // system's reason, when the file's bytes cannot be had; malformed text still gives a
     // document (see marllib_Load).
     static Document load(const std::string& path) {
-        if (path.find('\0') != std::string::npos) {
-            throw error(errc::unreadable_file, "marllib: a file path cannot hold a zero byte");
-        }
+        detail::check_path(path);
         const int32_t handle = marllib_Load(path.c_str(), 0);
-        if (handle == MARLLIB_LOAD_UNREADABLE) {
-            const int reason = MarlFile::Reported();
-            throw error(errc::unreadable_file,
-                        "marllib: cannot read '" + path + "': " + MarlFile::Reason(reason),
-                        std::error_code(reason, std::generic_category()));
-        }
+        if (handle == MARLLIB_LOAD_UNREADABLE) detail::cannot_read(path, MarlFile::Reported());
         return Document(handle);
     }
 
@@ -774,6 +781,276 @@ private:
     }
 
     int32_t handle_;
+};
+
+// ---- Where: a document together with the text it came from ----
+
+enum class severity { error, warning, note };
+
+// A finding about a text, at a place in it: what marl check reports.
+struct diagnostic {
+    severity level;
+    position where;
+    std::string message;
+};
+
+namespace detail {
+
+// Bytes in messages: printable ASCII as it is, every other byte (and '\\') as \xHH.
+inline std::string printable(std::string_view bytes) {
+    std::string shown;
+    for (const char byte : bytes) {
+        const auto c = static_cast<unsigned char>(byte);
+        if (c >= 0x20 && c < 0x7f && c != '\\') {
+            shown += static_cast<char>(c);
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            shown += hex;
+        }
+    }
+    return shown;
+}
+
+inline const char* label(severity level) {
+    switch (level) {
+        case severity::error: return "error";
+        case severity::warning: return "warning";
+        case severity::note: break;
+    }
+    return "note";
+}
+
+inline const char* describe(problem why) {
+    switch (why) {
+        case problem::TagCutOff: return "tag cut off by the end of the input";
+        case problem::BadClose: return "'</' is not followed by '>'";
+        case problem::BadLeafEnd: return "'/' after a name is not followed by '>'";
+        case problem::ShortValue: return "value too short: fewer than 3 bytes follow '='";
+        case problem::BadQuote: return "quote in a value is followed by neither a quote nor '>'";
+        case problem::UnclosedValue: return "the input ends inside a value";
+        case problem::UnclosedName: return "the input ends inside a name";
+        case problem::None: break;
+    }
+    return "malformed tag";
+}
+
+// Reads a text as marllib_Load does and notes, in the order found, what it skips, cuts or
+// leaves open (malformed tags, cut names, stray and missing closing tags, unread bytes), each
+// at a byte offset; and the '<' of every tag the loader makes, in the order it makes them.
+class text_survey {
+public:
+    struct finding {
+        severity level;
+        int32_t offset;
+        std::string message;
+    };
+
+    explicit text_survey(std::string_view text) : text_(text) {
+        if (text.size() < static_cast<std::size_t>(MarlFormat::kShortestTagText)) {
+            short_input();
+            return;
+        }
+        const read_end end = read(text, [this](const event& e) { take(e); });
+        finish(end);
+    }
+
+    std::vector<int32_t> tags;      // the '<' of each tag, by tag index
+    std::vector<finding> findings;  // in the order found
+
+private:
+    struct open_container {
+        std::string name;
+        int32_t offset;  // its '<'
+    };
+
+    void take(const event& e) {
+        switch (e.kind) {
+            case event_kind::Leaf:
+            case event_kind::Tree:
+                tags.push_back(e.text.begin);
+                check_name_length(e);
+                if (e.kind == event_kind::Tree) open_.push_back({printable(e.name), e.text.begin});
+                return;
+            case event_kind::End:
+                if (!open_.empty()) {
+                    open_.pop_back();
+                    return;
+                }
+                note(severity::warning, e.text.begin, "'</>' closes no open container");
+                return;
+            case event_kind::Invalid:
+                // A stray quote is reported where it stands; everything else at its tag's '<'.
+                note(severity::error, e.why == problem::BadQuote ? e.text.end - 1 : e.text.begin,
+                     describe(e.why));
+                return;
+        }
+    }
+
+    void check_name_length(const event& e) {
+        const int32_t decoded = MarlFormat::DecodedNameLength(
+            text_.data() + e.raw_name.begin, e.raw_name.end - e.raw_name.begin);
+        if (decoded <= MarlFormat::kNameMax) return;
+        note(severity::warning, e.text.begin,
+             "name of " + std::to_string(decoded) + " bytes is cut to its first " +
+                 std::to_string(MarlFormat::kNameMax) + " bytes");
+    }
+
+    // Input too short for the reader to look at: a '<' in it starts a tag that is cut off,
+    // reported as it is where the reader does look.
+    void short_input() {
+        const std::size_t at = text_.find('<');
+        if (at != std::string_view::npos) {
+            note(severity::error, static_cast<int32_t>(at), describe(problem::TagCutOff));
+        }
+    }
+
+    // What stopped reading, and what stays open.
+    void finish(const read_end& end) {
+        if (end.why == problem::UnclosedName) {
+            note(severity::error, end.last, describe(problem::UnclosedName));
+        }
+        const int32_t unread = static_cast<int32_t>(text_.size()) - end.position;
+        if (unread > 0) {
+            note(severity::note, end.position,
+                 "reading stops here; " + std::to_string(unread) + " byte" +
+                     (unread == 1 ? " is" : "s are") + " never read");
+        }
+        for (auto it = open_.rbegin(); it != open_.rend(); ++it) {
+            note(severity::warning, it->offset, "container '" + it->name + "' is never closed");
+        }
+    }
+
+    void note(severity level, int32_t offset, std::string message) {
+        findings.push_back({level, offset, std::move(message)});
+    }
+
+    std::string_view text_;
+    std::vector<open_container> open_;
+};
+
+// What value_as calls the type it reads, in messages.
+template <typename T>
+const char* value_kind() {
+    if constexpr (std::is_same_v<T, bool>) return "bool";
+    else if constexpr (std::is_floating_point_v<T>) return "number";
+    else if constexpr (std::is_signed_v<T>) return "int";
+    else return "unsigned int";
+}
+
+}  // namespace detail
+
+// A loaded document together with the text it came from, so that a program can tell its
+// users where a tag stands: the line and column of every loaded tag, the problems of the text
+// as marl check reports them, and errors worded as marl check words them, which editors and
+// CI annotations that understand "FILE:LINE:COL:" pick up.
+//
+//     const marl::Source src = marl::Source::load("config.marl");
+//     const marl::tag port = *src.document().at("server/port");
+//     if (src.value_as<int>(port) > 65535) throw src.error_at(port, "port out of range");
+//
+// The positions come from the same reader the library ran over the same bytes. A Source holds
+// the text, 4 bytes per loaded tag and, once a position is asked for, 4 bytes per line.
+// Editing the document changes no loaded tag's position; a tag added later has none.
+class Source {
+public:
+    // The file at path, read whole; fails as Document::load does (errc::unreadable_file).
+    static Source load(const std::string& path) {
+        detail::check_path(path);
+        std::string text;
+        if (const int reason = MarlFile::ReadFile(path.c_str(), text)) {
+            detail::cannot_read(path, reason);
+        }
+        return Source(std::move(text), path);
+    }
+    // Text in memory, named `name` in messages.
+    static Source load_text(std::string text, std::string name = "<text>") {
+        return Source(std::move(text), std::move(name));
+    }
+
+    Document document() const { return document_; }
+    const std::string& name() const { return name_; }  // the path, or the name given
+    const std::string& text() const { return text_; }  // the bytes as read
+
+    // The line and column of the tag's '<'; nothing for a tag added after the load.
+    std::optional<position> where(tag t) const {
+        if (t.index() < 0 || static_cast<std::size_t>(t.index()) >= tags_.size()) {
+            return std::nullopt;
+        }
+        return lines().at(tags_[static_cast<std::size_t>(t.index())]);
+    }
+
+    // What marl check reports for the text, in its order.
+    const std::vector<diagnostic>& problems() const { return problems_; }
+
+    // "NAME:LINE:COL: error: message", as marl check writes it (without the line end).
+    std::string describe(const diagnostic& d) const {
+        return name_ + ":" + std::to_string(d.where.line) + ":" + std::to_string(d.where.column) +
+               ": " + detail::label(d.level) + ": " + d.message;
+    }
+
+    // An error (errc::bad_value) whose what() is "NAME:LINE:COL: error: message" for the tag's
+    // place ("NAME: error: message" for a tag added later), for a host to throw.
+    error error_at(tag t, std::string_view message) const {
+        const std::optional<position> at = where(t);
+        const std::string text(message);
+        return error(errc::bad_value, at ? describe({severity::error, *at, text})
+                                         : name_ + ": " + detail::label(severity::error) +
+                                               ": " + text);
+    }
+
+    // Document::value_as; a value that does not read throws errc::bad_value with its place:
+    // "config.marl:3:3: error: 'port' is not a valid int: "80a"".
+    template <typename T>
+    T value_as(tag t) const {
+        try {
+            return document_.value_as<T>(t);
+        } catch (const error& failure) {
+            if (failure.code() != errc::bad_value) throw;
+            throw error_at(t, "'" + detail::printable(document_.name(t)) + "' is not a valid " +
+                                  detail::value_kind<T>() + ": \"" +
+                                  detail::printable(document_.value(t)) + "\"");
+        }
+    }
+
+private:
+    Source(std::string text, std::string name)
+        : name_(std::move(name)), text_(std::move(text)), document_(Document::load_text(text_)) {
+        detail::text_survey survey(text_);
+        // The reader here and the library's must be one: the same tags from the same bytes.
+        if (!holds_tags(document_, survey.tags.size())) {
+            throw error(errc::other_library,
+                        "marllib: the library made another number of tags from '" + name_ +
+                            "' than marllib.hpp's reader found: the headers are not those of "
+                            "the library's own version");
+        }
+        tags_ = std::move(survey.tags);
+        tags_.shrink_to_fit();
+        problems_.reserve(survey.findings.size());
+        for (detail::text_survey::finding& found : survey.findings) {
+            problems_.push_back({found.level, lines().at(found.offset), std::move(found.message)});
+        }
+    }
+
+    // Whether the document holds exactly count tags (0 .. count - 1).
+    static bool holds_tags(const Document& doc, std::size_t count) {
+        const auto last = static_cast<int32_t>(count) - 1;
+        return (count == 0 || marllib_GetName(doc.handle(), last, nullptr) >= 0) &&
+               marllib_GetName(doc.handle(), last + 1, nullptr) == MARLLIB_GETNAME_NO_TAG;
+    }
+
+    // The lines of the text, found once a position is first asked for.
+    const line_index& lines() const {
+        if (!lines_) lines_.emplace(text_);
+        return *lines_;
+    }
+
+    std::string name_;
+    std::string text_;
+    Document document_;
+    std::vector<int32_t> tags_;  // the '<' of each loaded tag, by tag index
+    std::vector<diagnostic> problems_;
+    mutable std::optional<line_index> lines_;
 };
 
 }  // namespace marl

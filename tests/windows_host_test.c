@@ -48,6 +48,11 @@ IMPORT long __cdecl marllib_GetTagByName(long handle, long collection, const cha
 #define MARLLIB_GETVALUE_CONTAINER (-2)
 #define MARLLIB_GETTAGBYNAME_NOT_FOUND (-1)
 
+/* Newer than MinGW-w64's headers. */
+#ifndef ERROR_DIRECTORY_NOT_SUPPORTED
+#define ERROR_DIRECTORY_NOT_SUPPORTED 336L
+#endif
+
 static int passed;
 static int failed;
 

@@ -1,11 +1,13 @@
 // marl check: report what the reader would skip, cut or leave open, as a compiler would.
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "check.h"
 #include "cli.h"
 #include "commands.h"
 #include "input.h"
+#include "marllib.hpp"
 #include "output.h"
 
 namespace MarlTool {
@@ -40,6 +42,29 @@ const option kCheckOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+struct Counts {
+    size_t errors = 0;
+    size_t warnings = 0;
+};
+
+// Writes the source's problems to standard output, one line each, as many as maxMessages
+// allows (0: all), then "... and K more" for the rest; counts them all.
+Counts Report(const marl::Source& source, int32_t maxMessages) {
+    Counts found;
+    size_t shown = 0;
+    const std::vector<marl::diagnostic>& problems = source.problems();
+    for (const marl::diagnostic& problem : problems) {
+        found.errors += problem.level == marl::severity::error;
+        found.warnings += problem.level == marl::severity::warning;
+        if (maxMessages == 0 || shown < static_cast<size_t>(maxMessages)) {
+            ++shown;
+            std::printf("%s\n", source.describe(problem).c_str());
+        }
+    }
+    if (shown < problems.size()) std::printf("... and %zu more\n", problems.size() - shown);
+    return found;
+}
+
 }  // namespace
 
 int RunCheck(int argc, char** argv) {
@@ -61,15 +86,14 @@ int RunCheck(int argc, char** argv) {
 
     int status = kSuccess;
     for (const std::string& name : operands) {
-        Input input;
-        if (!Read(name, input)) {
+        const std::optional<marl::Source> source = Load(name);
+        if (!source) {
             status = kTrouble;
             continue;
         }
-        const CheckResult result = Check(name == "-" ? "<stdin>" : name, input.text(),
-                                         input.length(), stdout, maxMessages);
+        const Counts found = Report(*source, maxMessages);
         NoteStandardOutput();
-        const bool failed = result.errors > 0 || (strict && result.warnings > 0);
+        const bool failed = found.errors > 0 || (strict && found.warnings > 0);
         if (failed && status == kSuccess) status = kFailed;
     }
     return status;

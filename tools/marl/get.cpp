@@ -15,10 +15,11 @@ namespace MarlTool {
 namespace {
 
 const char kGetUsage[] =
-    "usage: marl get [-r] [--] FILE PATH...\n"
+    "usage: marl get [-r | -w] [--] FILE PATH...\n"
     "\n"
     "Prints the tag that each PATH names in FILE, in turn: a leaf's value followed by a\n"
-    "newline, or a container as Marl text. FILE '-' reads standard input.\n"
+    "newline, or a container as Marl text; with -w, where the tag stands. FILE '-' reads\n"
+    "standard input.\n"
     "\n"
     "PATH: names from the top of the document down, joined by '/'; a leading '/' is allowed.\n"
     "  name[N]     the N-th tag of that name in its collection, counting from 1 (default 1)\n"
@@ -27,6 +28,8 @@ const char kGetUsage[] =
     "\n"
     "options:\n"
     "  -r, --raw    write each value's bytes exactly, with no newline after it\n"
+    "  -w, --where  write 'FILE:LINE:COLUMN' of each tag's '<' instead (standard input is\n"
+    "               <stdin>); lines and columns count from 1, the column in bytes\n"
     "  -h, --help   show this help\n"
     "\n"
     "exit status: 0 every PATH found, 1 some PATH found nothing (the others are still\n"
@@ -34,11 +37,18 @@ const char kGetUsage[] =
 
 const option kGetOptions[] = {
     {"raw", no_argument, nullptr, 'r'},
+    {"where", no_argument, nullptr, 'w'},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
 
 const char kHelp[] = "marl get --help";
+
+// The tag's place, as "FILE:LINE:COLUMN", as grep -n and compilers write places.
+void ShowWhere(const marl::Source& source, marl::tag tag) {
+    const marl::position at = *source.where(tag);  // every tag of a loaded text has one
+    std::printf("%s:%d:%d\n", source.name().c_str(), at.line, at.column);
+}
 
 // A container as Marl text; a leaf's value bytes, then a newline unless raw.
 void Show(const marl::Document& document, marl::tag tag, bool raw) {
@@ -55,22 +65,32 @@ void Show(const marl::Document& document, marl::tag tag, bool raw) {
 
 int RunGet(int argc, char** argv) {
     bool raw = false;
+    bool where = false;
     std::vector<std::string> operands;
-    const int parsed = ParseOptions(argc, argv, {":hr", kGetOptions, kGetUsage}, operands,
-                                    [&](int, const char*) { return raw = true; });
+    const int parsed = ParseOptions(argc, argv, {":hrw", kGetOptions, kGetUsage}, operands,
+                                    [&](int option, const char*) {
+                                        (option == 'w' ? where : raw) = true;
+                                        return true;
+                                    });
     if (parsed >= 0) return parsed;
+    if (raw && where) return WrongUsage("get takes -r or -w, not both", kHelp);
     if (operands.size() < 2) return WrongUsage("get needs a FILE and at least one PATH", kHelp);
 
     for (auto path = operands.begin() + 1; path != operands.end(); ++path) {
         if (!marl::parse_path(*path)) return WrongUsage("malformed path '" + *path + "'", kHelp);
     }
-    const std::optional<marl::Document> document = Load(operands[0]);
-    if (!document) return kTrouble;
+    const std::optional<marl::Source> source = Load(operands[0]);
+    if (!source) return kTrouble;
+    const marl::Document document = source->document();
 
     int status = kSuccess;
     for (auto path = operands.begin() + 1; path != operands.end(); ++path) {
-        if (const std::optional<marl::tag> tag = document->at(*path)) {
-            Show(*document, *tag, raw);
+        if (const std::optional<marl::tag> tag = document.at(*path)) {
+            if (where) {
+                ShowWhere(*source, *tag);
+            } else {
+                Show(document, *tag, raw);
+            }
             continue;
         }
         NoteStandardOutput();

@@ -1,7 +1,9 @@
 #include "input.h"
 
 #include <cstdio>
-#include <string_view>
+#include <utility>
+
+#include "marllib_file.hpp"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -14,7 +16,7 @@ namespace {
 
 // Standard input through the library's own reader, as bytes: on Windows it would otherwise
 // turn CR LF into LF and stop at a Ctrl-Z.
-int ReadStandardInput(MarlFile::Bytes& bytes) {
+int ReadStandardInput(std::string& bytes) {
 #ifdef _WIN32
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
@@ -25,10 +27,9 @@ int ReadStandardInput(MarlFile::Bytes& bytes) {
 
 std::string Shown(const std::string& name) { return name == "-" ? "standard input" : name; }
 
-bool Read(const std::string& name, Input& input) {
-    input.name = name;
-    const int error = name == "-" ? ReadStandardInput(input.bytes)
-                                  : MarlFile::ReadFile(name.c_str(), input.bytes);
+bool Read(const std::string& name, std::string& bytes) {
+    const int error =
+        name == "-" ? ReadStandardInput(bytes) : MarlFile::ReadFile(name.c_str(), bytes);
     if (error != 0) {
         std::fprintf(stderr, "marl: cannot read %s: %s\n", Shown(name).c_str(),
                      MarlFile::Reason(error).c_str());
@@ -36,10 +37,10 @@ bool Read(const std::string& name, Input& input) {
     return error == 0;
 }
 
-std::optional<marl::Document> Load(const std::string& name) {
-    Input input;
-    if (!Read(name, input)) return std::nullopt;
-    return marl::Document::load_text(std::string_view(input.text(), input.bytes.size()));
+std::optional<marl::Source> Load(const std::string& name) {
+    std::string bytes;
+    if (!Read(name, bytes)) return std::nullopt;
+    return marl::Source::load_text(std::move(bytes), name == "-" ? "<stdin>" : name);
 }
 
 }  // namespace MarlTool

@@ -56,9 +56,8 @@ int RunPrint(int argc, char** argv) {
 
     // The text is printed as it is read: the document it loads into is not needed to
     // write that document's printed form.
-    Input input;
-    if (!Read(operands.empty() ? "-" : operands[0], input)) return kTrouble;
-    const std::string_view text(input.text(), input.bytes.size());
+    std::string text;
+    if (!Read(operands.empty() ? "-" : operands[0], text)) return kTrouble;
     return WriteFile(output,
                      [&](std::FILE* stream) {
                          MarlFormat::FileOutput out(stream);
