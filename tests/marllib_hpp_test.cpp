@@ -2,6 +2,7 @@
 // exception each failure becomes. Linked against the library itself, as a host's program is.
 #include "marllib.hpp"
 #include "marllib_path.hpp"
+#include "recording_handler.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -441,5 +443,86 @@ TEST_F(Hpp, SaveMeetsEveryTarget) {
         printed);
 }
 #endif
+
+// Where each loaded tag stands, against the places found by searching the text for the tags
+// as written, with each of the three line ends.
+TEST_F(Hpp, SourceKnowsWhereEveryTagStands) {
+    struct Case {
+        std::string text;                 // with "\n" for each line end
+        std::vector<std::string> tags;    // each tag as written, in text order
+    };
+    const Case cases[] = {
+        {"<a/>\n<b=\"1\">\n", {"<a/>", "<b=\"1\">"}},
+        {"notes > before\n  <a>\n\t<b/> words after\n</>\n<c/>", {"<a>", "<b/>", "<c/>"}},
+        {"<x\x80" "1y=\"2\">\n  <\x80\x80/>\n", {"<x\x80" "1y=", "<\x80\x80/>"}},
+        {"<" + std::string(70, 'n') + "/>\n <z/>\n", {"<" + std::string(70, 'n'), "<z/>"}},
+        {"</x>\n<a/y>\n  <b/>\n</oops>\n   <c=\"v\">\n<d>\n", {"<b/>", "<c=", "<d>"}},
+        {"<a>\n  <b>\n    <c/>\n", {"<a>", "<b>", "<c/>"}},
+        {"<v=\"two\nlines\">\n\n<w/>\n", {"<v=", "<w/>"}},
+    };
+    // The place of offset, counted afresh: LF, CR LF and a lone CR each end a line.
+    const auto place = [](const std::string& text, size_t offset) {
+        int32_t line = 1;
+        size_t start = 0;
+        for (size_t i = 0; i < offset; ++i) {
+            const bool ends = text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() ||
+                                                                    text[i + 1] != '\n'));
+            if (ends) {
+                ++line;
+                start = i + 1;
+            }
+        }
+        return std::make_pair(line, static_cast<int32_t>(offset - start) + 1);
+    };
+    for (const Case& c : cases) {
+        for (const std::string end : {"\n", "\r\n", "\r"}) {
+            std::string text;
+            for (const char byte : c.text) text += byte == '\n' ? end : std::string(1, byte);
+            SCOPED_TRACE(marltest::Show(text));
+            const marl::Source source = marl::Source::load_text(text, "t.marl");
+            size_t from = 0;
+            for (size_t i = 0; i < c.tags.size(); ++i) {
+                const size_t at = text.find(c.tags[i], from);
+                ASSERT_NE(at, std::string::npos) << c.tags[i];
+                const std::optional<marl::position> where = source.where(tag(static_cast<int32_t>(i)));
+                ASSERT_TRUE(where.has_value()) << i;
+                EXPECT_EQ(std::make_pair(where->line, where->column), place(text, at)) << i;
+                EXPECT_EQ(where->offset, static_cast<int32_t>(at)) << i;
+                from = at + 1;
+            }
+            EXPECT_EQ(source.where(tag(static_cast<int32_t>(c.tags.size()))), std::nullopt);
+        }
+    }
+}
+
+// A Source words its errors as marl check words its reports, at the tag's place; a tag added
+// after the load has none, and edits move no loaded tag.
+TEST_F(Hpp, SourceNamesThePlaceOfABadValue) {
+    const marl::Source source =
+        marl::Source::load_text("<server>\n  <port=\"80a\">\n  <on=\"yes\x01\">\n</>\n", "config.marl");
+    Document doc = source.document();
+    const tag port = *doc.at("server/port");
+    const std::string bad = FailureOf([&] { source.value_as<int>(port); }, errc::bad_value);
+    EXPECT_EQ(bad, "config.marl:2:3: error: 'port' is not a valid int: \"80a\"");
+    EXPECT_EQ(FailureOf([&] { source.value_as<bool>(*doc.at("server/on")); }, errc::bad_value),
+              "config.marl:3:3: error: 'on' is not a valid bool: \"yes\\x01\"");
+    EXPECT_EQ(std::string(source.error_at(port, "port out of range").what()),
+              "config.marl:2:3: error: port out of range");
+    doc.set_value(port, 8080);
+    doc.set_name(port, "listen");
+    const tag added = doc.add_leaf(*doc.at("server"), "debug");
+    EXPECT_EQ(source.value_as<int>(port), 8080);
+    EXPECT_EQ(source.where(port)->line, 2);
+    EXPECT_EQ(source.where(added), std::nullopt);
+    EXPECT_EQ(std::string(source.error_at(added, "not wanted").what()),
+              "config.marl: error: not wanted");
+    EXPECT_EQ(source.name(), "config.marl");
+    EXPECT_TRUE(source.problems().empty());
+
+    // A file that cannot be read fails as Document::load fails.
+    const std::string missing = ::testing::TempDir() + "marllib_hpp_absent.marl";
+    EXPECT_EQ(FailureOf([&] { marl::Source::load(missing); }, errc::unreadable_file),
+              FailureOf([&] { Document::load(missing); }, errc::unreadable_file));
+}
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "../file_writer_cases.h"
+#include "marllib.hpp"
 #include "marllib_version.h"
 
 namespace {
@@ -196,6 +197,13 @@ TEST_F(MarlTool, CheckReportsEachProblemWithItsPlace) {
         }
         EXPECT_EQ(run.status, c.status) << c.text;
         EXPECT_EQ(run.out, expected) << c.text;
+        // A host's Source finds the same, in the same words.
+        std::string described;
+        const marl::Source source = marl::Source::load_text(c.text, path);
+        for (const marl::diagnostic& problem : source.problems()) {
+            described += source.describe(problem) + "\n";
+        }
+        EXPECT_EQ(described, expected) << c.text;
     }
 }
 
@@ -248,6 +256,7 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
         int status;
         std::string out;
         std::string err;
+        std::string in = "";  // standard input
     };
     const Case cases[] = {
         {"--help", 0, "usage: marl [--help | --version] COMMAND...", ""},
@@ -284,6 +293,11 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
         {"get g.marl --raw 'users/back\\\\slash'", 0, "", ""},
         {"get u.marl 'u[3]' 'u[4]' " + longest, 1, "3\nlong\n", "marl: no tag 'u[4]' in u.marl\n"},
         {"get u.marl " + longest + "l", 1, "", "marl: no tag '" + longest + "l' in u.marl\n"},
+        {"get --where g.marl users/user 'users/user[2]' users/nope users", 1,
+         "g.marl:2:3\ng.marl:3:3\ng.marl:1:1\n", "marl: no tag 'users/nope' in g.marl\n"},
+        {"get -w - a/b", 0, "<stdin>:2:5\n", "", "<a>\r\n    <b/>\n</>\n"},
+        {"get -r -w g.marl users", 2, "",
+         "marl: get takes -r or -w, not both\nTry 'marl get --help'.\n"},
         {"get g.marl 'users//user'", 2, "",
          "marl: malformed path 'users//user'\nTry 'marl get --help'.\n"},
         {"get nowhere.marl a", 2, "",
@@ -308,7 +322,7 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
         return got == expected;
     };
     for (const Case& c : cases) {
-        const Outcome run = Marl(c.args);
+        const Outcome run = Marl(c.args, c.in);
         EXPECT_EQ(run.status, c.status) << c.args;
         EXPECT_TRUE(matches(c.out, run.out)) << c.args << "\n" << run.out;
         EXPECT_TRUE(matches(c.err, run.err)) << c.args << "\n" << run.err;
