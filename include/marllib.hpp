@@ -185,21 +185,6 @@ private:
 
 }  // namespace detail
 
-// Writes the file at path whole or not at all: fill(stream) writes the content and returns
-// false when a write failed. Throws errc::unwritable_file, with the system's reason as the
-// error's cause, and then leaves the file as it was.
-// - A new file is made with the permissions that new files get (0666 less the umask).
-// - An existing file is replaced, keeping its permission bits (and, where the process may set
-//   them, its owner and group). A symbolic link is followed to the file it names, which is
-//   replaced; the link stays.
-// - The text goes to a new file in the target's folder (made with O_EXCL, so that no file or
-//   link already there is written through), which is synced to the disk and then renamed over
-//   the target in one step; the folder is synced after. A failure at any point removes it.
-//   While it exists, SIGINT, SIGTERM and SIGHUP are held back, so that they cannot leave it
-//   behind; they arrive once it is renamed or removed. (Windows: _O_EXCL, _commit and
-//   MoveFileEx with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.)
-// - A target that exists and is neither a file nor a folder, such as a device or a pipe, is
-//   written directly, as a shell's '>' would. A folder is refused (EISDIR).
 namespace detail {
 
 // A path that no file can have: one that holds a zero byte.
@@ -317,6 +302,21 @@ inline int make_temporary(const std::string& folder, const std::string& name, bo
 
 }  // namespace detail
 
+// Writes the file at path whole or not at all: fill(stream) writes the content and returns
+// false when a write failed. Throws errc::unwritable_file, with the system's reason as the
+// error's cause, and then leaves the file as it was.
+// - A new file is made with the permissions that new files get (0666 less the umask).
+// - An existing file is replaced, keeping its permission bits (and, where the process may set
+//   them, its owner and group). A symbolic link is followed to the file it names, which is
+//   replaced; the link stays (POSIX; Windows writes to the path as given).
+// - The text goes to a new file in the target's folder (made with O_EXCL, so that no file or
+//   link already there is written through), which is synced to the disk and then renamed over
+//   the target in one step; the folder is synced after. A failure at any point removes it.
+//   While it exists, SIGINT, SIGTERM and SIGHUP are held back, so that they cannot leave it
+//   behind; they arrive once it is renamed or removed. (Windows: _O_EXCL, _commit and
+//   MoveFileEx with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.)
+// - A target that exists and is neither a file nor a folder, such as a device or a pipe, is
+//   written directly, as a shell's '>' would. A folder is refused (EISDIR).
 inline void replace_file(const std::string& path, const std::function<bool(std::FILE*)>& fill) {
     if (path.empty() || path.find('\0') != std::string::npos) detail::cannot_write(path, EINVAL);
     const std::string target = detail::followed_links(path);
@@ -846,7 +846,9 @@ public:
         std::string message;
     };
 
-    explicit text_survey(std::string_view text) : text_(text) {
+    // tags_expected: room to reserve for the tags' places, when their number is known.
+    text_survey(std::string_view text, std::size_t tags_expected) : text_(text) {
+        tags.reserve(tags_expected);
         if (text.size() < static_cast<std::size_t>(MarlFormat::kShortestTagText)) {
             short_input();
             return;
@@ -888,6 +890,8 @@ private:
     }
 
     void check_name_length(const event& e) {
+        // Decoding never makes a name longer, so only a long raw name can be cut.
+        if (e.raw_name.end - e.raw_name.begin <= MarlFormat::kNameMax) return;
         const int32_t decoded = MarlFormat::DecodedNameLength(
             text_.data() + e.raw_name.begin, e.raw_name.end - e.raw_name.begin);
         if (decoded <= MarlFormat::kNameMax) return;
@@ -1016,27 +1020,44 @@ public:
 private:
     Source(std::string text, std::string name)
         : name_(std::move(name)), text_(std::move(text)), document_(Document::load_text(text_)) {
-        detail::text_survey survey(text_);
+        const std::size_t made = tag_count(document_);
+        detail::text_survey survey(text_, made);
         // The reader here and the library's must be one: the same tags from the same bytes.
-        if (!holds_tags(document_, survey.tags.size())) {
+        if (survey.tags.size() != made) {
             throw error(errc::other_library,
                         "marllib: the library made another number of tags from '" + name_ +
                             "' than marllib.hpp's reader found: the headers are not those of "
                             "the library's own version");
         }
         tags_ = std::move(survey.tags);
-        tags_.shrink_to_fit();
         problems_.reserve(survey.findings.size());
         for (detail::text_survey::finding& found : survey.findings) {
             problems_.push_back({found.level, lines().at(found.offset), std::move(found.message)});
         }
     }
 
-    // Whether the document holds exactly count tags (0 .. count - 1).
-    static bool holds_tags(const Document& doc, std::size_t count) {
-        const auto last = static_cast<int32_t>(count) - 1;
-        return (count == 0 || marllib_GetName(doc.handle(), last, nullptr) >= 0) &&
-               marllib_GetName(doc.handle(), last + 1, nullptr) == MARLLIB_GETNAME_NO_TAG;
+    // The number of tags in doc, in as many calls as a binary search takes: tags are numbered
+    // 0, 1, 2, ... with no gaps.
+    static std::size_t tag_count(const Document& doc) {
+        const auto exists = [&doc](int64_t index) {
+            return marllib_GetName(doc.handle(), static_cast<int32_t>(index), nullptr) >= 0;
+        };
+        constexpr int64_t kMost = int64_t{1} << 31;  // more than any document can hold
+        int64_t low = 0;   // tags 0 .. low - 1 exist
+        int64_t high = 1;  // the first missing tag is at high - 1 or below, once it misses
+        while (high < kMost && exists(high - 1)) {
+            low = high;
+            high *= 2;
+        }
+        while (low < high) {  // the first missing tag is in [low, high - 1]
+            const int64_t middle = low + (high - low) / 2;
+            if (exists(middle)) {
+                low = middle + 1;
+            } else {
+                high = middle;
+            }
+        }
+        return static_cast<std::size_t>(low);
     }
 
     // The lines of the text, found once a position is first asked for.
