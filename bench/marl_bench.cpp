@@ -279,6 +279,89 @@ void RunShape(const std::string& title, const Forms& forms, const PrintForm& pri
     summary.push_back(result);
 }
 
+// marl::Source::load against marl::Document::load of the same file: what keeping every tag's
+// offset and the text's problems adds to a load's time, and the peak it reaches against the
+// text, the document and 8 bytes a tag. Below them, the pieces of Source::load, each alone:
+// the file read into a std::string, marllib_Load from memory (treeAlone, the config table's
+// row) and the reader's pass over the text in memory. Two bounds for the peak: the document
+// as Document::load's own peak, which holds the file's bytes while it reads them, and as the
+// tree alone, the peak of marllib_Load from memory over text that is already resident.
+void RunSource(const Forms& forms, const Outcome& treeAlone, const Options& options) {
+    const Expected& e = forms.expected;
+    const size_t textBytes = forms.marl.size();
+    std::printf("\nconfig: marl::Source::load against marl::Document::load of the same file "
+                "(Marl %.2f MB, %s tags)\n\n",
+                Mb(textBytes), Grouped(e.tags).c_str());
+    const Settings& s = options.settings;
+    const std::string path = WriteTempFile(forms.marl);
+    std::vector<Row> rows;
+    if (path.empty()) {
+        for (const char* reader : {"marl::Document::load", "marl::Source::load"}) {
+            Row failed{reader, "Marl", textBytes, Outcome(), true};
+            std::snprintf(failed.outcome.note, sizeof failed.outcome.note,
+                          "cannot write a temporary file");
+            rows.push_back(failed);
+        }
+    } else {
+        // Set against each other, the two are measured in turns. The config text starts with
+        // its first tag, at line 1, column 1.
+        const std::vector<Outcome> both = bench::MeasureReadersInTurns(
+            {[&] { return bench::NewDocumentLoad(path, e); },
+             [&] { return bench::NewSourceLoad(path, e, true); }},
+            s);
+        rows.push_back({"marl::Document::load", "Marl", textBytes, both[0], true});
+        rows.push_back({"marl::Source::load", "Marl", textBytes, both[1], true});
+        rows.push_back(Read("  file into std::string", "Marl", textBytes, true,
+                            [&] { return bench::NewTextRead(path, forms.marl); }, s));
+        unlink(path.c_str());
+    }
+    if (treeAlone.ok) {
+        rows.push_back({"  marllib_Load (memory)", "Marl", textBytes, treeAlone, true});
+    }
+    rows.push_back(Read("  reader pass (memory)", "Marl", textBytes, true,
+                        [&] { return bench::NewSurvey(forms.marl, e); }, s));
+
+    const Outcome& document = rows[0].outcome;
+    const Outcome& source = rows[1].outcome;
+    const double count = static_cast<double>(e.tags);
+    std::printf("  %-26s %-4s %8s %5s %8s %7s %8s %8s | %6s %6s %6s\n", "reader", "form",
+                "input MB", "runs", "load ms", "ns/tag", "first ms", "peak MB", "load", "first",
+                "peak");
+    for (const Row& row : rows) {
+        if (PrintedFailure(row)) continue;
+        const Outcome& o = row.outcome;
+        const bool versus = &row != &rows[0] && document.ok;
+        char peak[32] = "?";
+        if (o.peakBytes >= 0) std::snprintf(peak, sizeof peak, "%.2f", o.peakBytes / 1e6);
+        std::printf("  %-26s %-4s %8.2f %5s %8.2f %7.1f %8.2f %8s | %6s %6s %6s\n",
+                    row.reader.c_str(), row.form, Mb(row.inputBytes), Runs(o).c_str(),
+                    o.loadNs / 1e6, o.loadNs / count, o.firstNs / 1e6, peak,
+                    versus ? Ratio(o.loadNs, document.loadNs).c_str() : "-",
+                    versus ? Ratio(o.firstNs, document.firstNs).c_str() : "-",
+                    versus ? Ratio(o.peakBytes, document.peakBytes).c_str() : "-");
+    }
+    if (!document.ok || !source.ok) return;
+
+    std::printf("\n  Source::load's peak above text + document + 8 B/tag (text: the file's size; "
+                "below 0: within)\n");
+    std::printf("  %-36s %7s %7s %8s %8s %8s %8s %7s\n", "document", "text MB", "doc MB",
+                "8B/t MB", "bound MB", "peak MB", "above MB", "B/tag");
+    const auto bound = [&](const char* what, const Outcome& doc) {
+        if (!doc.ok || doc.peakBytes < 0 || source.peakBytes < 0) {
+            std::printf("  %-36s %7.2f %7s %8s %8s %8s %8s %7s\n", what, Mb(textBytes), "?", "-",
+                        "-", "-", "-", "-");
+            return;
+        }
+        const double limit = static_cast<double>(textBytes) + doc.peakBytes + 8 * count;
+        const double above = source.peakBytes - limit;
+        std::printf("  %-36s %7.2f %7.2f %8.2f %8.2f %8.2f %8.2f %7.1f\n", what, Mb(textBytes),
+                    doc.peakBytes / 1e6, 8 * count / 1e6, limit / 1e6, source.peakBytes / 1e6,
+                    above / 1e6, above / count);
+    };
+    bound("Document::load's peak", document);
+    bound("marllib_Load (memory)'s peak: tree", treeAlone);
+}
+
 void RunScaling(const std::vector<uint64_t>& sizes, const Options& options) {
     std::printf("\nscaling: the config shape at growing sizes, marllib_Load from memory against "
                 "pugixml load_buffer\n\n");
@@ -503,8 +586,10 @@ int main(int argc, char** argv) {
         RunShape(shape + ": " + title, forms, {&forms.marl, "  "}, options, summary);
     };
     if (Listed(options.shapes, "config")) {
+        const Forms config = bench::MakeConfig(1000000 / scale, 1);
         run("config", "containers of 10-50 entries, leaves 3-4 levels deep, short values",
-            bench::MakeConfig(1000000 / scale, 1));
+            config);
+        RunSource(config, summary.back().marllib, options);
     }
     if (Listed(options.shapes, "flat")) {
         run("flat", "leaves without value, all in the root collection",

@@ -12,6 +12,7 @@
 #include <cinttypes>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "marllib.h"
+#include "marllib.hpp"
 #include "marllib_format.hpp"
 #include "marllib_load.h"
 
@@ -104,6 +106,15 @@ bool WalkMarllib(int32_t handle, Digest& digest, std::string& why) {
     return true;
 }
 
+// Whether the document's root collection holds the generated number of tags.
+bool RootHolds(int32_t handle, const Expected& expected, std::string& why) {
+    const int32_t count = marllib_GetTags(handle, MARLLIB_ROOT, nullptr, 0);
+    if (count == expected.rootCount) return true;
+    why = "root holds " + std::to_string(count) + " tags, generated " +
+          std::to_string(expected.rootCount);
+    return false;
+}
+
 class MarllibReader : public Reader {
 public:
     // length 0 makes source a path.
@@ -117,13 +128,7 @@ public:
         why = "marllib_Load returned " + std::to_string(handle_);
         return false;
     }
-    bool Recheck(std::string& why) override {
-        const int32_t count = marllib_GetTags(handle_, MARLLIB_ROOT, nullptr, 0);
-        if (count == expected_.rootCount) return true;
-        why = "root holds " + std::to_string(count) + " tags, generated " +
-              std::to_string(expected_.rootCount);
-        return false;
-    }
+    bool Recheck(std::string& why) override { return RootHolds(handle_, expected_, why); }
     bool Verify(std::string& why) override {
         Digest found;
         return WalkMarllib(handle_, found, why) && Matches(found, expected_, why);
@@ -138,6 +143,161 @@ private:
     int32_t length_;
     const Expected& expected_;
     int32_t handle_ = -1;
+};
+
+// ---- marllib's C++ layer: a file loaded as a marl::Document and as a marl::Source ----
+
+// marl::Document::load(path): marllib_Load(path, 0), reached through marllib.hpp.
+class DocumentLoadReader : public Reader {
+public:
+    DocumentLoadReader(const std::string& path, const Expected& expected)
+        : path_(path), expected_(expected) {}
+    ~DocumentLoadReader() override { marl::close_all(); }
+
+    bool Load(std::string& why) override {
+        try {
+            handle_ = marl::Document::load(path_).handle();
+        } catch (const std::exception& failure) {
+            why = failure.what();
+            return false;
+        }
+        return true;
+    }
+    bool Recheck(std::string& why) override { return RootHolds(handle_, expected_, why); }
+    bool Verify(std::string& why) override {
+        Digest found;
+        return RootHolds(handle_, expected_, why) && WalkMarllib(handle_, found, why) &&
+               Matches(found, expected_, why);
+    }
+    void Free() override {
+        marl::close_all();
+        handle_ = -1;
+    }
+
+private:
+    const std::string& path_;
+    const Expected& expected_;
+    int32_t handle_ = -1;
+};
+
+// marl::Source::load(path): the file read whole, loaded from memory, and the public reader
+// run over the same bytes for every tag's offset and the text's problems. The generated text
+// has none; where the first tag starts the text, it must stand at line 1, column 1.
+class SourceLoadReader : public Reader {
+public:
+    SourceLoadReader(const std::string& path, const Expected& expected, bool firstTagAtStart)
+        : path_(path), expected_(expected), firstTagAtStart_(firstTagAtStart) {}
+    ~SourceLoadReader() override {
+        source_.reset();
+        marl::close_all();
+    }
+
+    bool Load(std::string& why) override {
+        try {
+            source_.emplace(marl::Source::load(path_));
+        } catch (const std::exception& failure) {
+            why = failure.what();
+            return false;
+        }
+        return true;
+    }
+    bool Recheck(std::string& why) override {
+        return RootHolds(source_->document().handle(), expected_, why);
+    }
+    bool Verify(std::string& why) override {
+        const int32_t handle = source_->document().handle();
+        Digest found;
+        if (!RootHolds(handle, expected_, why) || !WalkMarllib(handle, found, why) ||
+            !Matches(found, expected_, why)) {
+            return false;
+        }
+        if (!source_->problems().empty()) {
+            why = "the text has problems: " + source_->describe(source_->problems().front());
+            return false;
+        }
+        if (expected_.tags > 0 && firstTagAtStart_) {
+            const std::optional<marl::position> at = source_->where(marl::tag(0));
+            if (!at || at->line != 1 || at->column != 1) {
+                why = at ? "tag 0 stands at line " + std::to_string(at->line) + ", column " +
+                               std::to_string(at->column) + ", not at 1:1"
+                         : "tag 0 has no place";
+                return false;
+            }
+        }
+        return true;
+    }
+    void Free() override {
+        source_.reset();
+        marl::close_all();
+    }
+
+private:
+    const std::string& path_;
+    const Expected& expected_;
+    bool firstTagAtStart_;
+    std::optional<marl::Source> source_;
+};
+
+// Two pieces of Source::load alone (the third, marllib_Load from memory, is MarllibReader).
+// The file read whole into a std::string, as Source::load reads it; the text must come back.
+class TextReadReader : public Reader {
+public:
+    TextReadReader(const std::string& path, const std::string& marl) : path_(path), marl_(marl) {}
+
+    bool Load(std::string& why) override {
+        if (const int reason = MarlFile::ReadFile(path_.c_str(), text_)) {
+            why = "reading the file: " + MarlFile::Reason(reason);
+            return false;
+        }
+        return true;
+    }
+    bool Recheck(std::string& why) override {
+        if (text_.size() == marl_.size()) return true;
+        why = "read " + std::to_string(text_.size()) + " bytes of " + std::to_string(marl_.size());
+        return false;
+    }
+    bool Verify(std::string& why) override {
+        if (text_ == marl_) return true;
+        why = "the bytes read are not the file's";
+        return false;
+    }
+    void Free() override { std::string().swap(text_); }
+
+private:
+    const std::string& path_;
+    const std::string& marl_;
+    std::string text_;
+};
+
+// The pass of marllib.hpp's reader that a Source runs over its text in memory (every tag's
+// offset, the text's problems), kept until freed as a Source keeps what it found.
+class SurveyReader : public Reader {
+public:
+    SurveyReader(const std::string& marl, const Expected& expected)
+        : marl_(marl), expected_(expected) {}
+
+    bool Load(std::string&) override {
+        survey_.emplace(marl_, static_cast<size_t>(expected_.tags));
+        return true;
+    }
+    bool Recheck(std::string& why) override {
+        if (survey_->tags.size() == expected_.tags) return true;
+        why = "found " + std::to_string(survey_->tags.size()) + " tags, generated " +
+              std::to_string(expected_.tags);
+        return false;
+    }
+    bool Verify(std::string& why) override {
+        if (!Recheck(why)) return false;
+        if (survey_->findings.empty()) return true;
+        why = "the text has problems: " + survey_->findings.front().message;
+        return false;
+    }
+    void Free() override { survey_.reset(); }
+
+private:
+    const std::string& marl_;
+    const Expected& expected_;
+    std::optional<marl::detail::text_survey> survey_;
 };
 
 // ---- XML DOMs ----
@@ -547,6 +707,18 @@ Reader* NewMarllibMemory(const std::string& marl, const Expected& expected) {
 }
 Reader* NewMarllibFile(const std::string& path, const Expected& expected) {
     return new MarllibReader(path.c_str(), 0, expected);
+}
+Reader* NewDocumentLoad(const std::string& path, const Expected& expected) {
+    return new DocumentLoadReader(path, expected);
+}
+Reader* NewSourceLoad(const std::string& path, const Expected& expected, bool firstTagAtStart) {
+    return new SourceLoadReader(path, expected, firstTagAtStart);
+}
+Reader* NewTextRead(const std::string& path, const std::string& marl) {
+    return new TextReadReader(path, marl);
+}
+Reader* NewSurvey(const std::string& marl, const Expected& expected) {
+    return new SurveyReader(marl, expected);
 }
 Reader* NewPugixml(const std::string& xml, const Expected& expected) {
     return new PugixmlReader(xml, expected);

@@ -13,6 +13,16 @@ namespace bench {
 // a path) and checks what it built against `expected`.
 Reader* NewMarllibMemory(const std::string& marl, const Expected& expected);
 Reader* NewMarllibFile(const std::string& path, const Expected& expected);
+// The file at path through marllib.hpp: marl::Document::load, and marl::Source::load, which
+// also keeps every tag's offset and the text's problems. A Source must find no problem in the
+// generated text and, with firstTagAtStart, tag 0 at line 1, column 1.
+Reader* NewDocumentLoad(const std::string& path, const Expected& expected);
+Reader* NewSourceLoad(const std::string& path, const Expected& expected, bool firstTagAtStart);
+// Pieces of Source::load alone: the file at path read whole into a std::string (which must
+// equal marl), and the reader's pass over marl in memory for every tag's offset and the text's
+// problems (it must find expected.tags tags and no problem).
+Reader* NewTextRead(const std::string& path, const std::string& marl);
+Reader* NewSurvey(const std::string& marl, const Expected& expected);
 Reader* NewPugixml(const std::string& xml, const Expected& expected);
 Reader* NewTinyxml2(const std::string& xml, const Expected& expected);
 Reader* NewLibxml2(const std::string& xml, const Expected& expected);
