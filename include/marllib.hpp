@@ -156,11 +156,11 @@ constexpr bool is_scalar_value =
     std::is_arithmetic_v<T> && !std::is_same_v<T, char> && !std::is_same_v<T, wchar_t> &&
     !std::is_same_v<T, char16_t> && !std::is_same_v<T, char32_t>;
 
-// The C interface's tree as the format's printer walks it (see MarlFormat::PrintEntries).
-// Names and values are copied into buffers of its own, which it reuses from tag to tag.
-class handle_tree {
+// The C interface's names and values as the format's printer takes them
+// (see MarlFormat::PrintEntries), copied into buffers of its own that it reuses from tag to tag.
+class handle_node_buffers {
 public:
-    explicit handle_tree(int32_t handle) : handle_(handle), value_(256, '\0') {}
+    explicit handle_node_buffers(int32_t handle) : handle_(handle), value_(256, '\0') {}
 
     std::string_view name(tag t) {
         const int32_t length = marllib_GetName(handle_, t.index(), name_);
@@ -758,14 +758,30 @@ private:
     }
 
     // The document as the format's printer walks it.
-    class tree_view : public detail::handle_tree {
+    class tree_view {
     public:
-        explicit tree_view(const Document& doc) : handle_tree(doc.handle_), doc_(doc) {}
-        std::vector<tag> entries(collection c) const { return doc_.entries(c); }
-        std::optional<collection> below(tag t) const { return doc_.below(t); }
+        struct entries_left {
+            std::vector<tag> tags;
+            std::size_t next = 0;
+            bool done() const { return next == tags.size(); }
+            tag take() { return tags[next++]; }
+        };
+        struct node_view {
+            std::string_view name;
+            std::string_view value;
+            std::optional<collection> below;
+        };
+
+        explicit tree_view(const Document& doc) : doc_(doc), buffers_(doc.handle_) {}
+        entries_left entries(collection c) const { return {doc_.entries(c)}; }
+        node_view node(tag t) {
+            const std::optional<collection> below = doc_.below(t);
+            return {buffers_.name(t), below ? std::string_view() : buffers_.value(t), below};
+        }
 
     private:
         const Document& doc_;
+        detail::handle_node_buffers buffers_;
     };
 
     // Prints the entries of collection `from`, or the one tag `from`, to an output of the
@@ -774,7 +790,7 @@ private:
     bool print(From from, Output& output) const {
         tree_view tree(*this);
         if constexpr (std::is_same_v<From, collection>) {
-            return MarlFormat::PrintEntries(tree, entries(from), 0, output);
+            return MarlFormat::PrintEntries(tree, tree.entries(from), 0, output);
         } else {
             return MarlFormat::PrintTag(tree, from, output);
         }

@@ -160,13 +160,13 @@ void EncodeValue(const char* value, int32_t length, Put&& put) {
 // as <NAME="VALUE"> when it does. Names and values are encoded as above, so that the text
 // loads back into the same tree. An empty collection prints nothing.
 //
-// The printer walks any tree through an accessor `tree` with four calls:
-//   tree.entries(c)  the entries of collection c, in order: a list with size() and [i]
-//   tree.below(t)    for tag t: empty (false) for a leaf; for a container, something whose *
-//                    tree.entries takes, naming the container's collection
-//   tree.name(t)     t's name: a std::string_view, valid until the next name call
-//   tree.value(t)    leaf t's value: a std::string_view, empty when it holds none, valid until
-//                    the next value call
+// The printer walks any tree through an accessor `tree` with two calls:
+//   tree.entries(c)  the entries of collection c, in order, as a cursor: done() tells whether
+//                    all were taken, take() gives the next
+//   tree.node(t)     what is printed of entry t: .name and .value (std::string_views, the value
+//                    empty when t holds none, both valid until the next node call), and .below,
+//                    empty (false) for a leaf, and for a container something whose * the
+//                    entries call takes, naming its collection
 // and writes to an output `out` with two calls: out.Put(bytes, count) writes, and out.Ok()
 // tells whether every write so far went through. Printing stops after the first line that
 // did not, and then returns false. The walk keeps its levels in a list, not on the call stack,
@@ -231,26 +231,22 @@ private:
 
 // Writes the entries of a collection, given as tree.entries gives them, and everything below
 // them, the entries `depth` levels deep. False when a write failed.
-template <typename Tree, typename List, typename Output>
-bool PrintEntries(Tree& tree, List top, std::size_t depth, Output& out) {
-    struct Frame {
-        List entries;
-        std::size_t next;
-    };
+template <typename Tree, typename Entries, typename Output>
+bool PrintEntries(Tree& tree, Entries top, std::size_t depth, Output& out) {
     LineWriter<Output> line(out);
-    Frame frontier{std::move(top), 0};  // the collection being written, kept apart from
-    std::vector<Frame> enclosing;       // those of the containers around it, outermost first
-    std::size_t level = depth;          // the frontier's entries' depth
+    Entries frontier = std::move(top);  // the entries being written, kept apart from
+    std::vector<Entries> enclosing;     // those of the containers around them, outermost first
+    std::size_t level = depth;          // the frontier's depth
     for (;;) {
-        if (frontier.next < static_cast<std::size_t>(frontier.entries.size())) {
-            const auto tag = frontier.entries[frontier.next++];
-            if (const auto held = tree.below(tag)) {
-                line.Open(level, tree.name(tag));
+        if (!frontier.done()) {
+            const auto node = tree.node(frontier.take());
+            if (node.below) {
+                line.Open(level, node.name);
                 enclosing.push_back(std::move(frontier));
-                frontier = Frame{tree.entries(*held), 0};
+                frontier = tree.entries(*node.below);
                 ++level;
             } else {
-                line.Leaf(level, tree.name(tag), tree.value(tag));
+                line.Leaf(level, node.name, node.value);
             }
         } else {
             if (enclosing.empty()) return out.Ok();
@@ -267,13 +263,13 @@ bool PrintEntries(Tree& tree, List top, std::size_t depth, Output& out) {
 template <typename Tree, typename Tag, typename Output>
 bool PrintTag(Tree& tree, const Tag& tag, Output& out) {
     LineWriter<Output> line(out);
-    const auto held = tree.below(tag);
-    if (!held) {
-        line.Leaf(0, tree.name(tag), tree.value(tag));
+    const auto node = tree.node(tag);
+    if (!node.below) {
+        line.Leaf(0, node.name, node.value);
         return out.Ok();
     }
-    line.Open(0, tree.name(tag));
-    if (!PrintEntries(tree, tree.entries(*held), 1, out)) return false;
+    line.Open(0, node.name);
+    if (!PrintEntries(tree, tree.entries(*node.below), 1, out)) return false;
     line.Close(0);
     return out.Ok();
 }

@@ -22,35 +22,33 @@ struct UncheckedWrite {
 };
 using TextOutput = MarlFormat::BufferedOutput<UncheckedWrite>;
 
-// The document's tables as the format's printer walks them: a collection's entries as the
-// tags themselves, so that each tag is looked up once.
+// The document's tables as the format's printer walks them. A collection's entries are a
+// cursor over its index array, the walk's only state for each level.
 class DocumentTree {
 public:
     explicit DocumentTree(const Document& document) : document(document) {}
 
-    class Entries {
-    public:
-        Entries(const Document& document, const Collection& collection)
-            : document(&document), items(collection.Items()), count(collection.Count()) {}
-        int32_t size() const { return count; }
-        const Tag* operator[](std::size_t i) const { return document->TagAt(items[i]); }
-
-    private:
-        const Document* document;
-        const int32_t* items;
-        int32_t count;
+    struct Entries {
+        const int32_t* next;
+        const int32_t* end;
+        bool done() const { return next == end; }
+        int32_t take() { return *next++; }
+    };
+    struct Node {
+        std::string_view name;
+        std::string_view value;
+        const Collection* below;  // a container's collection
     };
 
-    Entries entries(const Collection& collection) const { return {document, collection}; }
-    const Collection* below(const Tag* tag) const {
-        return tag->IsLeaf() ? nullptr : document.CollectionAt(tag->CollectionIndex());
+    static Entries entries(const Collection& collection) {
+        return {collection.Items(), collection.Items() + collection.Count()};
     }
-    static std::string_view name(const Tag* tag) {
-        return {tag->Name(), static_cast<std::size_t>(tag->NameLength())};
-    }
-    static std::string_view value(const Tag* tag) {
-        if (tag->Value() == nullptr) return {};
-        return {tag->Value(), static_cast<std::size_t>(tag->ValueLength())};
+    Node node(int32_t index) const {
+        const Tag& tag = *document.TagAt(index);
+        const std::string_view name(tag.Name(), static_cast<std::size_t>(tag.NameLength()));
+        if (!tag.IsLeaf()) return {name, {}, document.CollectionAt(tag.CollectionIndex())};
+        if (tag.Value() == nullptr) return {name, {}, nullptr};
+        return {name, {tag.Value(), static_cast<std::size_t>(tag.ValueLength())}, nullptr};
     }
 
 private:
@@ -66,11 +64,10 @@ void Document::Print(FILE* stream) const {
 }
 
 void Document::PrintTag(FILE* stream, int32_t index) const {
-    const Tag* const tag = TagAt(index);
-    if (tag == nullptr) return;
+    if (TagAt(index) == nullptr) return;
     TextOutput out(UncheckedWrite{stream});
     DocumentTree tree(*this);
-    MarlFormat::PrintTag(tree, tag, out);
+    MarlFormat::PrintTag(tree, index, out);
 }
 
 }  // namespace MarlClass
