@@ -34,9 +34,13 @@ public:
         bool done() const { return next == end; }
         int32_t take() { return *next++; }
     };
+    // The format's printer reads these members (cppcheck does not follow it there).
     struct Node {
+        // cppcheck-suppress unusedStructMember
         std::string_view name;
+        // cppcheck-suppress unusedStructMember
         std::string_view value;
+        // cppcheck-suppress unusedStructMember
         const Collection* below;  // a container's collection
     };
 
