@@ -156,37 +156,6 @@ constexpr bool is_scalar_value =
     std::is_arithmetic_v<T> && !std::is_same_v<T, char> && !std::is_same_v<T, wchar_t> &&
     !std::is_same_v<T, char16_t> && !std::is_same_v<T, char32_t>;
 
-// The C interface's names and values as the format's printer takes them
-// (see MarlFormat::PrintEntries), copied into buffers of its own that it reuses from tag to tag.
-class handle_node_buffers {
-public:
-    explicit handle_node_buffers(int32_t handle) : handle_(handle), value_(256, '\0') {}
-
-    std::string_view name(tag t) {
-        const int32_t length = marllib_GetName(handle_, t.index(), name_);
-        return {name_, static_cast<std::size_t>(length > 0 ? length : 0)};
-    }
-    std::string_view value(tag t) {
-        const auto room = static_cast<int32_t>(value_.size());
-        const int32_t length = marllib_GetValue(handle_, t.index(), &value_[0], room);
-        if (length <= 0) return {};  // no value, or one set with a negative length: no bytes
-        if (length > room) {
-            value_.resize(static_cast<std::size_t>(length));
-            marllib_GetValue(handle_, t.index(), &value_[0], length);
-        }
-        return {value_.data(), static_cast<std::size_t>(length)};
-    }
-
-private:
-    int32_t handle_;
-    char name_[MARLLIB_NAME_MAX] = {};
-    std::string value_;
-};
-
-}  // namespace detail
-
-namespace detail {
-
 // A path that no file can have: one that holds a zero byte.
 inline void check_path(const std::string& path) {
     if (path.find('\0') != std::string::npos) {
@@ -772,16 +741,33 @@ private:
             std::optional<collection> below;
         };
 
-        explicit tree_view(const Document& doc) : doc_(doc), buffers_(doc.handle_) {}
+        explicit tree_view(const Document& doc) : doc_(doc), value_(256, '\0') {}
         entries_left entries(collection c) const { return {doc_.entries(c)}; }
+        // Names and values are copied into buffers of the view's own, reused from tag to tag.
         node_view node(tag t) {
             const std::optional<collection> below = doc_.below(t);
-            return {buffers_.name(t), below ? std::string_view() : buffers_.value(t), below};
+            return {name(t), below ? std::string_view() : value(t), below};
         }
 
     private:
+        std::string_view name(tag t) {
+            const int32_t length = marllib_GetName(doc_.handle_, t.index(), name_);
+            return {name_, static_cast<std::size_t>(length > 0 ? length : 0)};
+        }
+        std::string_view value(tag t) {
+            const auto room = static_cast<int32_t>(value_.size());
+            const int32_t length = marllib_GetValue(doc_.handle_, t.index(), &value_[0], room);
+            if (length <= 0) return {};  // no value, or one set with a negative length: no bytes
+            if (length > room) {
+                value_.resize(static_cast<std::size_t>(length));
+                marllib_GetValue(doc_.handle_, t.index(), &value_[0], length);
+            }
+            return {value_.data(), static_cast<std::size_t>(length)};
+        }
+
         const Document& doc_;
-        detail::handle_node_buffers buffers_;
+        char name_[MARLLIB_NAME_MAX] = {};
+        std::string value_;
     };
 
     // Prints the entries of collection `from`, or the one tag `from`, to an output of the
