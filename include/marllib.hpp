@@ -33,7 +33,9 @@
 #ifndef MARLLIB_HPP
 #define MARLLIB_HPP
 
+#include <algorithm>
 #include <array>
+#include <cassert>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -54,6 +56,7 @@
 #include <vector>
 
 #include "marllib.h"
+#include "marllib_edit.hpp"
 #include "marllib_file.hpp"
 #include "marllib_format.hpp"
 #include "marllib_path.hpp"
@@ -89,6 +92,7 @@ enum class errc {
     bad_path,            // at(): a path that is not well formed
     unwritable_file,     // Document::save could not write its file
     other_library,       // Source: the library read a text otherwise than these headers do
+    lost_edit,           // Source: the text cannot take an edit and still load as edited
 };
 
 class error : public std::runtime_error {
@@ -359,6 +363,25 @@ inline void replace_file(const std::string& path, const std::function<bool(std::
 #endif
 }
 
+namespace detail {
+// The format printer's output into a string.
+struct string_output {
+    std::string text;
+    void Put(const char* bytes, std::size_t size) { text.append(bytes, size); }
+    static bool Ok() { return true; }
+};
+// The format's encoders' put, into a string.
+struct appender {
+    std::string& to;
+    void operator()(const char* bytes, std::size_t count) const { to.append(bytes, count); }
+};
+}  // namespace detail
+
+class Source;
+namespace detail {
+class tree_match;
+}  // namespace detail
+
 class Document {
 public:
     // The document's top level.
@@ -569,11 +592,7 @@ public:
     bool write(std::FILE* out, tag t) const { return write_to(out, t); }
 
     std::string to_string() const {
-        struct string_output {
-            std::string text;
-            void Put(const char* bytes, std::size_t size) { text.append(bytes, size); }
-            static bool Ok() { return true; }
-        } output;
+        detail::string_output output;
         print(root, output);
         return std::move(output.text);
     }
@@ -591,6 +610,11 @@ public:
     friend bool operator!=(const Document& a, const Document& b) noexcept { return !(a == b); }
 
 private:
+    // Source prints the tags it adds to a text as this class prints them, and tree_match
+    // walks the document as the printer does.
+    friend class Source;
+    friend class detail::tree_match;
+
     static int32_t length_of(std::string_view bytes, const char* what) {
         if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
             throw error(errc::too_long, std::string("marllib: ") + what + " of " +
@@ -741,8 +765,20 @@ private:
             std::optional<collection> below;
         };
 
-        explicit tree_view(const Document& doc) : doc_(doc), value_(256, '\0') {}
-        entries_left entries(collection c) const { return {doc_.entries(c)}; }
+        // left_out: tags, sorted by index, that the view leaves out with all they hold.
+        explicit tree_view(const Document& doc, const std::vector<int32_t>* left_out = nullptr)
+            : doc_(doc), left_out_(left_out), value_(256, '\0') {}
+        entries_left entries(collection c) const {
+            entries_left left{doc_.entries(c)};
+            if (left_out_ != nullptr && !left_out_->empty()) {
+                const auto out = [this](tag t) {
+                    return std::binary_search(left_out_->begin(), left_out_->end(), t.index());
+                };
+                left.tags.erase(std::remove_if(left.tags.begin(), left.tags.end(), out),
+                                left.tags.end());
+            }
+            return left;
+        }
         // Names and values are copied into buffers of the view's own, reused from tag to tag.
         node_view node(tag t) {
             const std::optional<collection> below = doc_.below(t);
@@ -766,6 +802,7 @@ private:
         }
 
         const Document& doc_;
+        const std::vector<int32_t>* left_out_;
         char name_[MARLLIB_NAME_MAX] = {};
         std::string value_;
     };
@@ -935,6 +972,65 @@ private:
     std::vector<open_container> open_;
 };
 
+// Follows a text's events, in text order, against the tree of a document that the text is
+// meant to load into: the same names, values, nesting and order, with some tags (sorted
+// indices) left out together with what they hold. Stops at the first difference.
+class tree_match {
+public:
+    tree_match(const Document& doc, const std::vector<int32_t>& left_out)
+        : tree_(doc, &left_out) {
+        open_.push_back(tree_.entries(Document::root));
+    }
+
+    void take(const event& e) {
+        if (differs_ >= 0) return;
+        switch (e.kind) {
+            case event_kind::Tree:
+            case event_kind::Leaf: {
+                if (open_.back().done()) return differ(e, "a tag more than the document has");
+                const auto node = tree_.node(open_.back().take());
+                const bool container = e.kind == event_kind::Tree;
+                if (container != node.below.has_value() || e.name != node.name ||
+                    (!container && e.value != node.value)) {
+                    return differ(e, "'" + printable(node.name) + "' would read otherwise");
+                }
+                if (container) open_.push_back(tree_.entries(*node.below));
+                return;
+            }
+            case event_kind::End:
+                if (open_.size() == 1) return;  // closes nothing, in either
+                if (!open_.back().done()) return differ(e, "a container would end early");
+                open_.pop_back();
+                return;
+            case event_kind::Invalid: return;
+        }
+    }
+
+    // The offset of the first difference (-1 for none) once the text is read, and what it is.
+    int32_t finish(int32_t size) {
+        while (differs_ < 0 && !open_.empty()) {
+            if (!open_.back().done()) {
+                differs_ = size;
+                why_ = "tags would be missing";
+            }
+            open_.pop_back();
+        }
+        return differs_;
+    }
+    const std::string& why() const { return why_; }
+
+private:
+    void differ(const event& e, std::string why) {
+        differs_ = e.text.begin;
+        why_ = std::move(why);
+    }
+
+    Document::tree_view tree_;
+    std::vector<Document::tree_view::entries_left> open_;  // the levels open, the top level first
+    int32_t differs_ = -1;
+    std::string why_;
+};
+
 // What value_as calls the type it reads, in messages.
 template <typename T>
 const char* value_kind() {
@@ -1019,6 +1115,51 @@ public:
         }
     }
 
+    // ---- Writing the text back, edited ----
+    //
+    // save, write and to_string write the text with the document's changes made to it, and
+    // every other byte as it was: notes between tags, spacing, line ends, escapes, malformed
+    // tags, cut names.
+    // - A renamed tag gets only its name rewritten, a leaf whose value changed only its value
+    //   (<name/> once it holds none), encoded as the printer encodes them.
+    // - A tag added to a collection of the text goes on a line of its own after the line on
+    //   which the collection's last entry from the text ends (a note on the rest of that line
+    //   stays with the entry), or just before the collection's "</>" where that line holds it
+    //   or the collection had no entry. The line takes the indentation of that entry's first
+    //   line (for no entry, the container's and the printer's two blanks) and the text's own
+    //   line end; what the tag holds is laid out as the printer lays it out, below that line.
+    //   A container that the text never closes takes its new tags at the end of the text.
+    // - A tag given to remove() loses its bytes, a container's up to its "</>", and the whole
+    //   lines it stood on when it stood alone on them.
+    // What is written loads back into the document's tree, less the removed tags, and this is
+    // checked before anything is written. Where the text cannot keep its bytes and give that
+    // tree, such as a tag added after a value that the text leaves open (which swallows
+    // everything after it), they throw errc::lost_edit, worded as marl check words its
+    // findings ("config.marl:9:1: error: ..."), and write nothing. Positions (where) keep
+    // naming places in the text as it was read.
+
+    // Leaves tag t, with everything it holds, out of what save, write and to_string write:
+    // an edit of the text. The document keeps the tag, as documents remove nothing.
+    void remove(tag t) {
+        document_.name(t);  // throws unless the tag exists
+        const auto at = std::lower_bound(removed_.begin(), removed_.end(), t.index());
+        if (at == removed_.end() || *at != t.index()) removed_.insert(at, t.index());
+    }
+
+    std::string to_string() const { return edited(); }
+    void write(std::ostream& out) const {
+        const std::string text = edited();
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    }
+    // Writes the file at path through marl::replace_file, which keeps its mode and links and
+    // leaves it as it was on failure (errc::unwritable_file).
+    void save(const std::string& path) const {
+        const std::string text = edited();
+        replace_file(path, [&text](std::FILE* file) {
+            return std::fwrite(text.data(), 1, text.size(), file) == text.size();
+        });
+    }
+
 private:
     Source(std::string text, std::string name)
         : name_(std::move(name)), text_(std::move(text)), document_(Document::load_text(text_)) {
@@ -1068,12 +1209,190 @@ private:
         return *lines_;
     }
 
+    bool removed(tag t) const {
+        return std::binary_search(removed_.begin(), removed_.end(), t.index());
+    }
+
+    // The text with the document's changes made to it; see save.
+    std::string edited() const {
+        const text_layout layout(text_);
+        const auto loaded = static_cast<int32_t>(tags_.size());
+        assert(layout.tags().size() == tags_.size());  // the reader that Source was made with
+        std::vector<text_edit> edits;
+        std::vector<std::vector<tag>> at_end(layout.open_at_end().size() + 1);  // by depth
+        struct level {
+            collection held;
+            int32_t container;  // its tag; -1 for the top level
+        };
+        std::vector<level> todo{{Document::root, -1}};
+        while (!todo.empty()) {
+            const level here = todo.back();
+            todo.pop_back();
+            int32_t last = -1;  // the collection's last entry from the text
+            std::vector<tag> added;
+            for (const tag t : document_.children(here.held)) {
+                if (t.index() >= loaded) {
+                    if (!removed(t)) added.push_back(t);
+                    continue;
+                }
+                last = t.index();
+                if (removed(t)) {
+                    const span gone = layout.removal(t.index());
+                    edits.push_back({gone.begin, gone.end, {}});
+                    continue;
+                }
+                edit_tag(layout, t, edits);
+                if (layout.place(t.index()).container) {
+                    todo.push_back({document_.collection_of(t), t.index()});
+                }
+            }
+            if (added.empty()) continue;
+            const text_layout::opening opening = layout.opening_for(here.container, last);
+            if (opening.at < 0) {
+                at_end[depth_at_end(layout, here.container)] = std::move(added);
+                continue;
+            }
+            check_room(layout, opening.at, added.front());
+            std::string lines = opening.before;
+            lines += print_lines(added, lead_for(layout, here.container, last), layout);
+            lines += opening.after;
+            edits.push_back({opening.at, opening.at, std::move(lines)});
+        }
+        end_lines(layout, at_end, edits);
+        std::string out = apply_edits(text_, edits);
+        check_loads_back(out, edits);
+        return out;
+    }
+
+    // A loaded tag's new name and value, where they changed.
+    void edit_tag(const text_layout& layout, tag t, std::vector<text_edit>& edits) const {
+        const text_layout::tag_place& at = layout.place(t.index());
+        const std::string name = document_.name(t);
+        char was[MARLLIB_NAME_MAX];
+        const int32_t length = MarlFormat::DecodeName(was, text_.data() + at.name.begin,
+                                                      at.name.end - at.name.begin);
+        if (name != std::string_view(was, static_cast<std::size_t>(length))) {
+            std::string bytes;
+            MarlFormat::EncodeName(name.data(), static_cast<int32_t>(name.size()), detail::appender{bytes});
+            edits.push_back({at.name.begin, at.name.end, std::move(bytes)});
+        }
+        if (at.container) return;
+        const std::string value = document_.value(t);
+        std::string old;
+        if (at.value.begin >= 0) {
+            old.resize(static_cast<std::size_t>(at.value.end - at.value.begin));
+            old.resize(static_cast<std::size_t>(MarlFormat::DecodeValue(
+                &old[0], text_.data() + at.value.begin, at.value.end - at.value.begin)));
+        }
+        if (value == old) return;
+        std::string bytes;
+        MarlFormat::EncodeValue(value.data(), static_cast<int32_t>(value.size()), detail::appender{bytes});
+        if (!value.empty() && at.value.begin >= 0) {  // the bytes between the quotes
+            edits.push_back({at.value.begin, at.value.end, std::move(bytes)});
+        } else if (value.empty()) {  // from after the name: <name/>
+            edits.push_back({at.name.end, at.end, "/>"});
+        } else {
+            edits.push_back({at.name.end, at.end, "=\"" + bytes + "\">"});
+        }
+    }
+
+    // The indentation of new entries of a collection: that of its last entry's first line,
+    // or, for none, its container's and one step more.
+    std::string lead_for(const text_layout& layout, int32_t container, int32_t last) const {
+        if (last >= 0) return std::string(layout.indentation(layout.place(last).begin));
+        if (container < 0) return {};
+        return std::string(layout.indentation(layout.place(container).begin)) +
+               std::string(MarlFormat::IndentWidth(1), ' ');
+    }
+
+    // Tags laid out as the printer lays them out, each line starting with lead.
+    std::string print_lines(const std::vector<tag>& tags, const std::string& lead,
+                            const text_layout& layout) const {
+        Document::tree_view tree(document_, &removed_);
+        detail::string_output out;
+        MarlFormat::PrintEntries(tree, Document::tree_view::entries_left{tags}, 0, out,
+                                 MarlFormat::LineLayout{lead, layout.line_end()});
+        return std::move(out.text);
+    }
+
+    // Where a container that the text leaves open stands among those open at its end: 1 for
+    // the outermost; 0 for the top level.
+    static std::size_t depth_at_end(const text_layout& layout, int32_t container) {
+        const std::vector<int32_t>& open = layout.open_at_end();
+        const auto at = std::find(open.begin(), open.end(), container);
+        return at == open.end() ? 0 : static_cast<std::size_t>(at - open.begin()) + 1;
+    }
+
+    // The tags that go at the end of the text, deepest first: the entries of the containers
+    // left open, each closed once something that stands outside it follows.
+    void end_lines(const text_layout& layout, const std::vector<std::vector<tag>>& at_end,
+                   std::vector<text_edit>& edits) const {
+        const auto first = std::find_if(at_end.begin(), at_end.end(),
+                                        [](const std::vector<tag>& tags) { return !tags.empty(); });
+        if (first == at_end.end()) return;
+        const auto outermost = static_cast<std::size_t>(first - at_end.begin());
+        check_room(layout, layout.size(), first->front());
+        const std::vector<int32_t>& open = layout.open_at_end();
+        // A removed container takes the text to its end with it: nothing in it is closed.
+        std::size_t depth = std::find_if(open.begin(), open.end(),
+                                         [this](int32_t t) { return removed(tag(t)); }) -
+                            open.begin();
+        std::string lines;
+        for (;; --depth) {
+            const std::vector<tag>& tags = at_end[depth];
+            const int32_t container = depth == 0 ? -1 : open[depth - 1];
+            if (!tags.empty()) {
+                lines += print_lines(tags, lead_for(layout, container, last_loaded(container)),
+                                     layout);
+            }
+            if (depth == outermost) break;
+            lines += std::string(layout.indentation(layout.place(container).begin)) + "</>";
+            lines += layout.line_end();
+        }
+        text_layout::opening end = layout.opening_at_end();
+        if (end.drops_last_end) lines.resize(lines.size() - layout.line_end().size());
+        edits.push_back({end.at, end.at, end.before + lines});
+    }
+
+    // The last entry from the text of a container (-1: the top level), or -1.
+    int32_t last_loaded(int32_t container) const {
+        const collection held = container < 0 ? Document::root : document_.collection_of(tag(container));
+        int32_t last = -1;
+        for (const tag t : document_.children(held)) {
+            if (t.index() < static_cast<int32_t>(tags_.size())) last = t.index();
+        }
+        return last;
+    }
+
+    // New lines at offset would be read; otherwise throws, naming the place that stops it.
+    void check_room(const text_layout& layout, int32_t offset, tag first) const {
+        if (layout.stop() < 0 || offset <= layout.stop()) return;
+        throw error(errc::lost_edit,
+                    describe({severity::error, lines().at(layout.stop()),
+                              "cannot add '" + detail::printable(document_.name(first)) +
+                                  "' after this tag, since nothing after it is read: " +
+                                  detail::describe(layout.stop_problem())}));
+    }
+
+    // The edited text loads back into the document, or this throws where it would not.
+    void check_loads_back(const std::string& out, const std::vector<text_edit>& edits) const {
+        detail::tree_match match(document_, removed_);
+        read(out, [&match](const event& e) { match.take(e); });
+        const int32_t differs = match.finish(static_cast<int32_t>(out.size()));
+        if (differs < 0) return;
+        throw error(errc::lost_edit,
+                    describe({severity::error, lines().at(original_offset(edits, differs)),
+                              "the edited text would not load back as the document: " +
+                                  match.why()}));
+    }
+
     std::string name_;
     std::string text_;
     Document document_;
     std::vector<int32_t> tags_;  // the '<' of each loaded tag, by tag index
     std::vector<diagnostic> problems_;
     mutable std::optional<line_index> lines_;
+    std::vector<int32_t> removed_;  // the tags remove() took out, sorted by index
 };
 
 }  // namespace marl

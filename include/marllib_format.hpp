@@ -182,44 +182,65 @@ struct Blanks {
 };
 inline constexpr Blanks kBlanks{};
 
+// Where the lines of printed text start and how they end. Printed text's own have no lead and
+// end in a line feed; lines inserted into a text that is kept take the indentation of their
+// place in it as their lead, and the text's own line end.
+struct LineLayout {
+    std::string_view lead;        // before each line's indentation
+    std::string_view end = "\n";  // after each line
+};
+
 // The lines of printed text, written to an output.
 template <typename Output>
 class LineWriter {
 public:
-    explicit LineWriter(Output& out) : out(out) {}
+    explicit LineWriter(Output& out, LineLayout layout = {})
+        : out(out), layout(layout), plain(layout.lead.empty() && layout.end == "\n") {}
 
     void Open(std::size_t depth, std::string_view name) {
         Start(depth, name);
-        out.Put(kContainerEnd, sizeof kContainerEnd);
+        Finish(kContainerEnd);
     }
     void Leaf(std::size_t depth, std::string_view name, std::string_view value) {
         Start(depth, name);
         if (value.empty()) {
-            out.Put(kBareEnd, sizeof kBareEnd);
+            Finish(kBareEnd);
             return;
         }
         out.Put(kValueOpen, sizeof kValueOpen);
         EncodeValue(value.data(), static_cast<int32_t>(value.size()), Pieces());
-        out.Put(kValueClose, sizeof kValueClose);
+        Finish(kValueClose);
     }
     void Close(std::size_t depth) {
         Indent(depth);
-        out.Put(kClose, sizeof kClose);
+        Finish(kClose);
     }
 
 private:
-    // What stands around names and values.
+    // What stands around names and values; the last byte of each line's end is its line feed.
     static constexpr char kContainerEnd[] = {'>', '\n'};
     static constexpr char kBareEnd[] = {'/', '>', '\n'};
     static constexpr char kValueOpen[] = {'=', kQuote};
     static constexpr char kValueClose[] = {kQuote, '>', '\n'};
     static constexpr char kClose[] = {'<', '/', '>', '\n'};
 
-    void Indent(std::size_t depth) { out.Put(kBlanks.bytes, IndentWidth(depth)); }
+    void Indent(std::size_t depth) {
+        if (!plain) out.Put(layout.lead.data(), layout.lead.size());
+        out.Put(kBlanks.bytes, IndentWidth(depth));
+    }
     void Start(std::size_t depth, std::string_view name) {
         Indent(depth);
         out.Put("<", 1);
         EncodeName(name.data(), static_cast<int32_t>(name.size()), Pieces());
+    }
+    template <std::size_t N>
+    void Finish(const char (&ending)[N]) {
+        if (plain) {
+            out.Put(ending, N);
+            return;
+        }
+        out.Put(ending, N - 1);
+        out.Put(layout.end.data(), layout.end.size());
     }
     // The encoders' put.
     auto Pieces() {
@@ -227,13 +248,17 @@ private:
     }
 
     Output& out;
+    const LineLayout layout;
+    const bool plain;  // the printer's own lines
 };
 
 // Writes the entries of a collection, given as tree.entries gives them, and everything below
-// them, the entries `depth` levels deep. False when a write failed.
+// them, the entries `depth` levels deep, in lines of the given layout. False when a write
+// failed.
 template <typename Tree, typename Entries, typename Output>
-bool PrintEntries(Tree& tree, Entries top, std::size_t depth, Output& out) {
-    LineWriter<Output> line(out);
+bool PrintEntries(Tree& tree, Entries top, std::size_t depth, Output& out,
+                  LineLayout layout = {}) {
+    LineWriter<Output> line(out, layout);
     Entries frontier = std::move(top);  // the entries being written, kept apart from
     std::vector<Entries> enclosing;     // those of the containers around them, outermost first
     std::size_t level = depth;          // the frontier's depth

@@ -8,6 +8,9 @@ namespace MarlTool {
 int RunPrint(int argc, char** argv);
 int RunCheck(int argc, char** argv);
 int RunGet(int argc, char** argv);
+int RunSet(int argc, char** argv);
+int RunAdd(int argc, char** argv);
+int RunRemove(int argc, char** argv);
 
 }  // namespace MarlTool
 

@@ -1,4 +1,4 @@
-// marl: print, check and query Marl documents from the command line.
+// marl: print, check, query and edit Marl documents from the command line.
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -16,7 +16,7 @@ using namespace MarlTool;
 const char kUsage[] =
     "usage: marl [--help | --version] COMMAND [OPTION]... [ARGUMENT]...\n"
     "\n"
-    "Prints, checks and queries Marl documents.\n"
+    "Prints, checks, queries and edits Marl documents.\n"
     "\n"
     "commands:\n"
     "  print [-o FILE] [INPUT]      load a document and print it as Marl text\n"
@@ -24,13 +24,22 @@ const char kUsage[] =
     "                               report malformed tags, unclosed containers and cut names\n"
     "  get [-r] FILE PATH...        print the value or container at each PATH, such as\n"
     "                               'server/users/user[2]'\n"
+    "  set [-i] [-p] FILE PATH VALUE [PATH VALUE]...\n"
+    "                               set the value of the leaf at each PATH\n"
+    "  add [-i] [-c] FILE PATH NAME [VALUE]\n"
+    "                               add a leaf (-c: a container) at the end of the container\n"
+    "                               at PATH ('/' is the top level)\n"
+    "  rm [-i] FILE PATH...         remove each tag, a container with all it holds\n"
+    "set, add and rm keep every byte of FILE that the edit does not change, and write the\n"
+    "text to standard output, or with -i in place of FILE.\n"
     "\n"
     "A FILE or INPUT of '-', or none, reads standard input; '--' ends the options.\n"
     "'marl COMMAND --help' describes a command and its options.\n"
     "\n"
     "exit status:\n"
     "  0  success\n"
-    "  1  check found an error (or a warning with --strict), or get found no tag\n"
+    "  1  check found an error (or a warning with --strict), get found no tag, or set, add or\n"
+    "     rm found no tag or one of the wrong kind for a PATH (and wrote nothing)\n"
     "  2  a file cannot be read or written, or the command line is wrong\n";
 
 const option kOptions[] = {
@@ -48,6 +57,9 @@ const Command kCommands[] = {
     {"print", RunPrint},
     {"check", RunCheck},
     {"get", RunGet},
+    {"set", RunSet},
+    {"add", RunAdd},
+    {"rm", RunRemove},
 };
 
 // The options before the command, then the command with the arguments after it.

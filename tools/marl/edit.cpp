@@ -1,0 +1,284 @@
+// marl set, add and rm: edit a document's text, keeping every byte that the edit does not
+// touch. Each command finds all its paths first and writes only when every one of them could
+// be edited.
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "commands.h"
+#include "input.h"
+#include "marllib.hpp"
+#include "output.h"
+
+namespace MarlTool {
+
+namespace {
+
+const char kSetUsage[] =
+    "usage: marl set [-i] [-p] [--] FILE PATH VALUE [PATH VALUE]...\n"
+    "\n"
+    "Sets the value of the leaf at each PATH in FILE and writes the text with only those\n"
+    "values changed: notes between tags, spacing and line ends stay as they are. An empty\n"
+    "VALUE leaves the leaf without value (<name/>). FILE '-' reads standard input.\n"
+    "PATH: as for 'marl get', such as 'server/users/user[2]'.\n"
+    "\n"
+    "options:\n"
+    "  -i, --in-place  replace FILE with the edited text (a failed write leaves it as it\n"
+    "                  was, and it keeps its mode and links) instead of writing to standard\n"
+    "                  output\n"
+    "  -p, --parents   make the containers missing along PATH, and then the leaf\n"
+    "  -h, --help      show this help\n"
+    "\n"
+    "exit status: 0 success; 1 a PATH names no tag or a container, or the text cannot take\n"
+    "the edit, and nothing is written; 2 FILE cannot be read or written, a PATH is\n"
+    "malformed or the command line is wrong.\n";
+
+const char kAddUsage[] =
+    "usage: marl add [-i] [-c] [--] FILE PATH NAME [VALUE]\n"
+    "\n"
+    "Adds the leaf NAME, with VALUE if one is given and not empty, at the end of the\n"
+    "container at PATH in FILE ('/' is the top level), on a line of its own after the\n"
+    "container's last entry, and writes the text with every other byte as it was.\n"
+    "FILE '-' reads standard input. NAME is 1 to 64 bytes, taken as they are.\n"
+    "\n"
+    "options:\n"
+    "  -i, --in-place   replace FILE with the edited text instead of writing to standard\n"
+    "                   output\n"
+    "  -c, --container  add an empty container NAME instead (with no VALUE)\n"
+    "  -h, --help       show this help\n"
+    "\n"
+    "exit status: 0 success; 1 PATH names no tag or a leaf, or the text cannot take the\n"
+    "edit, and nothing is written; 2 FILE cannot be read or written, PATH or NAME is\n"
+    "malformed or the command line is wrong.\n";
+
+const char kRemoveUsage[] =
+    "usage: marl rm [-i] [--] FILE PATH...\n"
+    "\n"
+    "Removes the tag at each PATH in FILE, a container with everything it holds, and writes\n"
+    "the text with every other byte as it was. A tag that stood alone on its lines takes\n"
+    "those lines with it. FILE '-' reads standard input.\n"
+    "\n"
+    "options:\n"
+    "  -i, --in-place  replace FILE with the edited text instead of writing to standard\n"
+    "                  output\n"
+    "  -h, --help      show this help\n"
+    "\n"
+    "exit status: 0 success; 1 a PATH names no tag, and nothing is written; 2 FILE cannot be\n"
+    "read or written, a PATH is malformed or the command line is wrong.\n";
+
+const option kSetOptions[] = {
+    {"in-place", no_argument, nullptr, 'i'},
+    {"parents", no_argument, nullptr, 'p'},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+const option kAddOptions[] = {
+    {"in-place", no_argument, nullptr, 'i'},
+    {"container", no_argument, nullptr, 'c'},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+const option kRemoveOptions[] = {
+    {"in-place", no_argument, nullptr, 'i'},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// What a command line asked for: its flags by option letter, and its operands.
+struct Request {
+    bool inPlace = false;
+    bool flag = false;  // -p for set, -c for add
+    std::vector<std::string> operands;
+};
+
+// Parses the command line; -1 when the command should run.
+int Parse(int argc, char** argv, const CommandLine& line, Request& request) {
+    return ParseOptions(argc, argv, line, request.operands, [&](int option, const char*) {
+        (option == 'i' ? request.inPlace : request.flag) = true;
+        return true;
+    });
+}
+
+// The first malformed path among paths, as a usage error; -1 when all are well formed.
+int CheckPaths(const std::vector<const std::string*>& paths, const char* help) {
+    for (const std::string* path : paths) {
+        if (*path != "/" && !marl::parse_path(*path)) {
+            return WrongUsage("malformed path '" + *path + "'", help);
+        }
+    }
+    return -1;
+}
+
+// A PATH that cannot be edited: says why and gives the status for it.
+int Refuse(const std::string& file, const std::string& path, const std::string& why) {
+    std::fprintf(stderr, "marl: %s '%s' in %s\n", why.c_str(), path.c_str(), Shown(file).c_str());
+    return kFailed;
+}
+
+// Writes the edited text to standard output or, in place, over FILE.
+int Finish(const marl::Source& source, const Request& request) {
+    std::string text;
+    try {
+        text = source.to_string();
+    } catch (const marl::error& failure) {
+        if (failure.code() != marl::errc::lost_edit) throw;
+        std::fprintf(stderr, "%s\n", failure.what());
+        return kFailed;
+    }
+    const auto fill = [&text](std::FILE* stream) {
+        return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    };
+    return WriteFile(request.inPlace ? request.operands[0] : "-", fill) ? kSuccess : kTrouble;
+}
+
+// The checks that every editing command makes of its operands before reading FILE.
+int CheckRequest(const Request& request, std::size_t least, const char* needs,
+                 const char* help) {
+    if (request.operands.size() < least) return WrongUsage(needs, help);
+    if (request.inPlace && request.operands[0] == "-") {
+        return WrongUsage("-i cannot replace standard input", help);
+    }
+    return -1;
+}
+
+// The tag at path, with the containers missing along it made when `make` holds (as the last
+// step's leaf, or container when `leafLast` is false); a step can only be made as the next
+// tag of its name. Nothing when a step finds no tag, or a leaf where a container is needed
+// (`blocked` then names that step's tag).
+std::optional<marl::tag> Reach(marl::Document& document, const std::string& path, bool make,
+                               std::optional<marl::tag>& blocked) {
+    const std::vector<marl::path_step> steps = *marl::parse_path(path);
+    marl::collection in = marl::Document::root;
+    std::optional<marl::tag> found;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const std::vector<marl::tag> same = document.children(in, steps[i].name);
+        const auto nth = static_cast<std::size_t>(steps[i].nth);
+        if (nth <= same.size()) {
+            found = same[nth - 1];
+        } else if (make && nth == same.size() + 1) {
+            found = i + 1 < steps.size() ? document.add_container(in, steps[i].name)
+                                         : document.add_leaf(in, steps[i].name);
+        } else {
+            return std::nullopt;
+        }
+        if (i + 1 < steps.size()) {
+            if (document.is_leaf(*found)) {
+                blocked = found;
+                return std::nullopt;
+            }
+            in = document.collection_of(*found);
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+int RunSet(int argc, char** argv) {
+    const char* const help = "marl set --help";
+    Request request;
+    if (const int parsed = Parse(argc, argv, {":hip", kSetOptions, kSetUsage}, request);
+        parsed >= 0) {
+        return parsed;
+    }
+    const std::vector<std::string>& operands = request.operands;
+    if (const int wrong = CheckRequest(request, 3, "set needs a FILE, a PATH and a VALUE", help);
+        wrong >= 0) {
+        return wrong;
+    }
+    if (operands.size() % 2 == 0) return WrongUsage("set takes a VALUE for each PATH", help);
+    std::vector<const std::string*> paths;
+    for (std::size_t i = 1; i < operands.size(); i += 2) paths.push_back(&operands[i]);
+    if (const int wrong = CheckPaths(paths, help); wrong >= 0) return wrong;
+
+    std::optional<marl::Source> source = Load(operands[0]);
+    if (!source) return kTrouble;
+    marl::Document document = source->document();
+    for (std::size_t i = 1; i < operands.size(); i += 2) {
+        std::optional<marl::tag> blocked;
+        const std::optional<marl::tag> leaf = Reach(document, operands[i], request.flag, blocked);
+        if (blocked) return Refuse(operands[0], operands[i], "a leaf stands on the way to");
+        if (!leaf) return Refuse(operands[0], operands[i], "no tag");
+        if (!document.is_leaf(*leaf)) {
+            return Refuse(operands[0], operands[i], "cannot set the value of container");
+        }
+        document.set_value(*leaf, operands[i + 1]);
+    }
+    return Finish(*source, request);
+}
+
+int RunAdd(int argc, char** argv) {
+    const char* const help = "marl add --help";
+    Request request;
+    if (const int parsed = Parse(argc, argv, {":hic", kAddOptions, kAddUsage}, request);
+        parsed >= 0) {
+        return parsed;
+    }
+    const std::vector<std::string>& operands = request.operands;
+    if (const int wrong = CheckRequest(request, 3, "add needs a FILE, a PATH and a NAME", help);
+        wrong >= 0) {
+        return wrong;
+    }
+    if (operands.size() > (request.flag ? 3u : 4u)) {
+        return WrongUsage(request.flag ? "add -c takes no VALUE: a container holds none"
+                                       : "add takes one NAME and at most one VALUE",
+                          help);
+    }
+    const std::string& path = operands[1];
+    const std::string& name = operands[2];
+    if (name.empty() || name.size() > static_cast<std::size_t>(MARLLIB_NAME_MAX)) {
+        return WrongUsage("a NAME is 1 to 64 bytes, not " + std::to_string(name.size()), help);
+    }
+    if (const int wrong = CheckPaths({&path}, help); wrong >= 0) return wrong;
+
+    std::optional<marl::Source> source = Load(operands[0]);
+    if (!source) return kTrouble;
+    marl::Document document = source->document();
+    marl::collection into = marl::Document::root;
+    if (path != "/") {
+        const std::optional<marl::tag> container = document.at(path);
+        if (!container) return Refuse(operands[0], path, "no tag");
+        if (document.is_leaf(*container)) return Refuse(operands[0], path, "cannot add to leaf");
+        into = document.collection_of(*container);
+    }
+    if (request.flag) {
+        document.add_container(into, name);
+    } else {
+        document.add_leaf(into, name, operands.size() == 4 ? operands[3] : std::string());
+    }
+    return Finish(*source, request);
+}
+
+int RunRemove(int argc, char** argv) {
+    const char* const help = "marl rm --help";
+    Request request;
+    if (const int parsed = Parse(argc, argv, {":hi", kRemoveOptions, kRemoveUsage}, request);
+        parsed >= 0) {
+        return parsed;
+    }
+    const std::vector<std::string>& operands = request.operands;
+    if (const int wrong = CheckRequest(request, 2, "rm needs a FILE and a PATH", help);
+        wrong >= 0) {
+        return wrong;
+    }
+    std::vector<const std::string*> paths;
+    for (std::size_t i = 1; i < operands.size(); ++i) {
+        if (operands[i] == "/") return WrongUsage("rm removes tags, not the top level", help);
+        paths.push_back(&operands[i]);
+    }
+    if (const int wrong = CheckPaths(paths, help); wrong >= 0) return wrong;
+
+    std::optional<marl::Source> source = Load(operands[0]);
+    if (!source) return kTrouble;
+    const marl::Document document = source->document();
+    for (const std::string* path : paths) {
+        const std::optional<marl::tag> found = document.at(*path);
+        if (!found) return Refuse(operands[0], *path, "no tag");
+        source->remove(*found);
+    }
+    return Finish(*source, request);
+}
+
+}  // namespace MarlTool
