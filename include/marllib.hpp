@@ -1260,7 +1260,7 @@ private:
         }
         end_lines(layout, at_end, edits);
         std::string out = apply_edits(text_, edits);
-        check_loads_back(out, edits);
+        check_loads_back(out, edits, layout.line_end());
         return out;
     }
 
@@ -1375,15 +1375,32 @@ private:
     }
 
     // The edited text loads back into the document, or this throws where it would not.
-    void check_loads_back(const std::string& out, const std::vector<text_edit>& edits) const {
-        detail::tree_match match(document_, removed_);
-        read(out, [&match](const event& e) { match.take(e); });
-        const int32_t differs = match.finish(static_cast<int32_t>(out.size()));
-        if (differs < 0) return;
-        throw error(errc::lost_edit,
-                    describe({severity::error, lines().at(original_offset(edits, differs)),
-                              "the edited text would not load back as the document: " +
-                                  match.why()}));
+    // The reader takes a '<' with fewer than kShortestTagText bytes after it for a tag cut
+    // off; where an edit brought the end that close to a tag (removing what followed it, or
+    // shortening its name), the text gets a line end after it.
+    void check_loads_back(std::string& out, const std::vector<text_edit>& edits,
+                          std::string_view line_end) const {
+        for (bool first = true;; first = false) {
+            detail::tree_match match(document_, removed_);
+            const read_end end = read(out, [&match](const event& e) { match.take(e); });
+            const int32_t differs = match.finish(static_cast<int32_t>(out.size()));
+            if (differs < 0) return;
+            // Text too short to be read at all is cut off at its first '<'.
+            const bool short_text = out.size() < static_cast<std::size_t>(MarlFormat::kShortestTagText);
+            const std::size_t at = short_text ? std::min(out.find('<'), out.size())
+                                              : static_cast<std::size_t>(end.last);
+            const std::size_t cut = out.size() - at;
+            const bool ended_so = text_.size() >= cut &&
+                                  text_.compare(text_.size() - cut, cut, out, at, cut) == 0;
+            if (first && (short_text || end.why == problem::TagCutOff) && !ended_so) {
+                out += line_end;
+                continue;
+            }
+            throw error(errc::lost_edit,
+                        describe({severity::error, lines().at(original_offset(edits, differs)),
+                                  "the edited text would not load back as the document: " +
+                                      match.why()}));
+        }
     }
 
     std::string name_;
