@@ -1,7 +1,8 @@
 # Installs the build tree BUILD_DIR into a fresh PREFIX and checks what arrived, file by file:
 #   cmake -DBUILD_DIR=... -DPREFIX=... -DCONFIG=<build type> -DVERSION=X.Y.Z -DLIBDIR=lib
 #         -DINCLUDEDIR=include -DBINDIR=bin -DDOCDIR=share/doc/marllib -DMANDIR=share/man
-#         -DSTATIC=ON|OFF -DTOOL=ON|OFF -DOBJDUMP=... -DCXX_HEADERS="marllib.hpp;..."
+#         -DDATADIR=share -DSTATIC=ON|OFF -DTOOL=ON|OFF -DOBJDUMP=...
+#         -DCXX_HEADERS="marllib.hpp;..."
 #         -P stage.cmake
 cmake_minimum_required(VERSION 3.25)
 function(fail)
@@ -44,7 +45,8 @@ else()
                        ${LIBDIR}/libmarllib.so.${VERSION})
 endif()
 if(TOOL)
-  list(APPEND expected ${BINDIR}/marl ${MANDIR}/man1/marl.1)
+  list(APPEND expected ${BINDIR}/marl ${MANDIR}/man1/marl.1
+                       ${DATADIR}/bash-completion/completions/marl)
 endif()
 file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE "${PREFIX}" "${PREFIX}/*")
 list(SORT installed)
