@@ -279,6 +279,8 @@ inline int make_temporary(const std::string& folder, const std::string& name, bo
 // false when a write failed. Throws errc::unwritable_file, with the system's reason as the
 // error's cause, and then leaves the file as it was.
 // - A new file is made with the permissions that new files get (0666 less the umask).
+// - An existing file that the process may not write is refused (EACCES, or EPERM for an
+//   immutable one), as a write into it would be.
 // - An existing file is replaced, keeping its permission bits (and, where the process may set
 //   them, its owner and group). A symbolic link is followed to the file it names, which is
 //   replaced; the link stays (POSIX; Windows writes to the path as given).
@@ -300,6 +302,11 @@ inline void replace_file(const std::string& path, const std::function<bool(std::
         detail::write_directly(path, target, fill);
         return;
     }
+#if !defined(_WIN32)
+    // A file that the process may not write stays as it is, as it would for a write into it,
+    // although its folder would let it be replaced.
+    if (exists && access(target.c_str(), W_OK) != 0) detail::cannot_write(path, detail::last_error());
+#endif
     const auto [folder, name] = detail::split_path(target);
 #if !defined(_WIN32)
     const detail::held_signals held;

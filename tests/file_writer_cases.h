@@ -54,14 +54,15 @@ inline std::vector<std::string> Names(const fs::path& folder) {
     return names;
 }
 
-// Makes folder refuse new files, also to root (through the immutable flag), and says with
-// what reason; nothing when this system cannot.
-inline std::optional<std::string> MakeReadOnly(const fs::path& folder) {
+// Makes a folder refuse new files, or a file refuse writes, also to root (through the
+// immutable flag), and says with what reason; nothing when this system cannot.
+inline std::optional<std::string> MakeReadOnly(const fs::path& path) {
     if (geteuid() != 0) {
-        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+        fs::permissions(path, fs::is_directory(path) ? fs::perms::owner_read | fs::perms::owner_exec
+                                                     : fs::perms::owner_read);
         return std::string(std::strerror(EACCES));
     }
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
     int flags = 0;
     const bool set = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
                      (flags |= FS_IMMUTABLE_FL, ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
@@ -70,15 +71,16 @@ inline std::optional<std::string> MakeReadOnly(const fs::path& folder) {
     return std::string(std::strerror(EPERM));
 }
 
-inline void UndoReadOnly(const fs::path& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+// Takes the immutable flag away, and gives a folder its owner's rights back.
+inline void UndoReadOnly(const fs::path& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
     int flags = 0;
     if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
         flags &= ~FS_IMMUTABLE_FL;
         ioctl(fd, FS_IOC_SETFLAGS, &flags);
     }
     if (fd >= 0) close(fd);
-    fs::permissions(folder, fs::perms::owner_all);
+    if (fs::is_directory(path)) fs::permissions(path, fs::perms::owner_all);
 }
 
 inline fs::perms NewFileMode() {
@@ -89,8 +91,8 @@ inline fs::perms NewFileMode() {
 
 // Runs every target through write, which must write `printed` when it succeeds.
 inline void RunFileWriterTable(const FileWriter& write, const std::string& printed) {
-    enum class Target { New, Existing, Link, LinkElsewhere, ReadOnlyFolder, Folder, TooLarge,
-                        TooLargeNew };
+    enum class Target { New, Existing, Link, LinkElsewhere, ReadOnlyFolder, ReadOnlyFile, Folder,
+                        TooLarge, TooLargeNew };
     struct Row {
         const char* what;
         Target target;
@@ -101,6 +103,7 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
         {"a symbolic link to a file", Target::Link},
         {"a link in a folder other than its target's", Target::LinkElsewhere},
         {"a file in a read-only folder", Target::ReadOnlyFolder},
+        {"a read-only file in a folder open to writes", Target::ReadOnlyFile},
         {"a folder", Target::Folder},
         {"an existing file, beyond the file size limit", Target::TooLarge},
         {"a new file, beyond the file size limit", Target::TooLargeNew},
@@ -147,17 +150,18 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
                 mode = owner_only;
                 break;
             case Target::ReadOnlyFolder:
+            case Target::ReadOnlyFile:
                 Put(file, old, group_too);
-                reason = MakeReadOnly(here);
+                readOnly = row.target == Target::ReadOnlyFile ? file : here;
+                reason = MakeReadOnly(readOnly);
                 if (!reason) {
                     std::printf("skipped: %s (no folder here refuses new files)\n", row.what);
-                    UndoReadOnly(here);
+                    UndoReadOnly(readOnly);
                     fs::remove_all(top);
                     continue;
                 }
-                readOnly = here;
                 bytes = old;
-                mode = group_too;
+                mode = fs::status(file).permissions() & fs::perms::all;
                 break;
             case Target::Folder:
                 target = file = here / "sub";
