@@ -182,20 +182,24 @@ struct Blanks {
 };
 inline constexpr Blanks kBlanks{};
 
-// Where the lines of printed text start and how they end. Printed text's own have no lead and
-// end in a line feed; lines inserted into a text that is kept take the indentation of their
-// place in it as their lead, and the text's own line end.
+// Where the lines of printed text start and how they end: printed text's own lines have no
+// lead and end in a line feed (PrintedLines, which costs nothing per line); lines inserted
+// into a text that is kept (LineLayout) take the indentation of their place in it as their
+// lead, and the text's own line end.
+struct PrintedLines {
+    static constexpr bool kPlain = true;
+};
 struct LineLayout {
+    static constexpr bool kPlain = false;
     std::string_view lead;        // before each line's indentation
     std::string_view end = "\n";  // after each line
 };
 
 // The lines of printed text, written to an output.
-template <typename Output>
+template <typename Output, typename Layout = PrintedLines>
 class LineWriter {
 public:
-    explicit LineWriter(Output& out, LineLayout layout = {})
-        : out(out), layout(layout), plain(layout.lead.empty() && layout.end == "\n") {}
+    explicit LineWriter(Output& out, const Layout& layout = Layout()) : out(out), layout(layout) {}
 
     void Open(std::size_t depth, std::string_view name) {
         Start(depth, name);
@@ -225,7 +229,7 @@ private:
     static constexpr char kClose[] = {'<', '/', '>', '\n'};
 
     void Indent(std::size_t depth) {
-        if (!plain) out.Put(layout.lead.data(), layout.lead.size());
+        if constexpr (!Layout::kPlain) out.Put(layout.lead.data(), layout.lead.size());
         out.Put(kBlanks.bytes, IndentWidth(depth));
     }
     void Start(std::size_t depth, std::string_view name) {
@@ -235,12 +239,12 @@ private:
     }
     template <std::size_t N>
     void Finish(const char (&ending)[N]) {
-        if (plain) {
+        if constexpr (Layout::kPlain) {
             out.Put(ending, N);
-            return;
+        } else {
+            out.Put(ending, N - 1);
+            out.Put(layout.end.data(), layout.end.size());
         }
-        out.Put(ending, N - 1);
-        out.Put(layout.end.data(), layout.end.size());
     }
     // The encoders' put.
     auto Pieces() {
@@ -248,17 +252,16 @@ private:
     }
 
     Output& out;
-    const LineLayout layout;
-    const bool plain;  // the printer's own lines
+    const Layout layout;
 };
 
 // Writes the entries of a collection, given as tree.entries gives them, and everything below
 // them, the entries `depth` levels deep, in lines of the given layout. False when a write
 // failed.
-template <typename Tree, typename Entries, typename Output>
+template <typename Tree, typename Entries, typename Output, typename Layout = PrintedLines>
 bool PrintEntries(Tree& tree, Entries top, std::size_t depth, Output& out,
-                  LineLayout layout = {}) {
-    LineWriter<Output> line(out, layout);
+                  const Layout& layout = Layout()) {
+    LineWriter<Output, Layout> line(out, layout);
     Entries frontier = std::move(top);  // the entries being written, kept apart from
     std::vector<Entries> enclosing;     // those of the containers around them, outermost first
     std::size_t level = depth;          // the frontier's depth
