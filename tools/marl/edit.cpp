@@ -93,12 +93,28 @@ struct Request {
     std::vector<std::string> operands;
 };
 
-// Parses the command line; -1 when the command should run.
-int Parse(int argc, char** argv, const CommandLine& line, Request& request) {
-    return ParseOptions(argc, argv, line, request.operands, [&](int option, const char*) {
-        (option == 'i' ? request.inPlace : request.flag) = true;
-        return true;
-    });
+// One editing command's command line, and what it needs at least.
+struct EditCommand {
+    CommandLine line;
+    std::size_t least;  // operands
+    const char* needs;  // the complaint when they are fewer
+    const char* help;
+};
+
+// Parses the command line and checks what every editing command checks before reading FILE;
+// -1 when the command should run, otherwise the status to exit with.
+int Start(int argc, char** argv, const EditCommand& command, Request& request) {
+    const int parsed = ParseOptions(argc, argv, command.line, request.operands,
+                                    [&](int option, const char*) {
+                                        (option == 'i' ? request.inPlace : request.flag) = true;
+                                        return true;
+                                    });
+    if (parsed >= 0) return parsed;
+    if (request.operands.size() < command.least) return WrongUsage(command.needs, command.help);
+    if (request.inPlace && request.operands[0] == "-") {
+        return WrongUsage("-i cannot replace standard input", command.help);
+    }
+    return -1;
 }
 
 // The first malformed path among paths, as a usage error; -1 when all are well formed.
@@ -131,16 +147,6 @@ int Finish(const marl::Source& source, const Request& request) {
         return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
     };
     return WriteFile(request.inPlace ? request.operands[0] : "-", fill) ? kSuccess : kTrouble;
-}
-
-// The checks that every editing command makes of its operands before reading FILE.
-int CheckRequest(const Request& request, std::size_t least, const char* needs,
-                 const char* help) {
-    if (request.operands.size() < least) return WrongUsage(needs, help);
-    if (request.inPlace && request.operands[0] == "-") {
-        return WrongUsage("-i cannot replace standard input", help);
-    }
-    return -1;
 }
 
 // The tag at path, with the containers missing along it made when `make` holds (as the last
@@ -179,15 +185,10 @@ std::optional<marl::tag> Reach(marl::Document& document, const std::string& path
 int RunSet(int argc, char** argv) {
     const char* const help = "marl set --help";
     Request request;
-    if (const int parsed = Parse(argc, argv, {":hip", kSetOptions, kSetUsage}, request);
-        parsed >= 0) {
-        return parsed;
-    }
+    const EditCommand set{{":hip", kSetOptions, kSetUsage}, 3,
+                          "set needs a FILE, a PATH and a VALUE", help};
+    if (const int stop = Start(argc, argv, set, request); stop >= 0) return stop;
     const std::vector<std::string>& operands = request.operands;
-    if (const int wrong = CheckRequest(request, 3, "set needs a FILE, a PATH and a VALUE", help);
-        wrong >= 0) {
-        return wrong;
-    }
     if (operands.size() % 2 == 0) return WrongUsage("set takes a VALUE for each PATH", help);
     std::vector<const std::string*> paths;
     for (std::size_t i = 1; i < operands.size(); i += 2) paths.push_back(&operands[i]);
@@ -212,15 +213,10 @@ int RunSet(int argc, char** argv) {
 int RunAdd(int argc, char** argv) {
     const char* const help = "marl add --help";
     Request request;
-    if (const int parsed = Parse(argc, argv, {":hic", kAddOptions, kAddUsage}, request);
-        parsed >= 0) {
-        return parsed;
-    }
+    const EditCommand add{{":hic", kAddOptions, kAddUsage}, 3,
+                          "add needs a FILE, a PATH and a NAME", help};
+    if (const int stop = Start(argc, argv, add, request); stop >= 0) return stop;
     const std::vector<std::string>& operands = request.operands;
-    if (const int wrong = CheckRequest(request, 3, "add needs a FILE, a PATH and a NAME", help);
-        wrong >= 0) {
-        return wrong;
-    }
     if (operands.size() > (request.flag ? 3u : 4u)) {
         return WrongUsage(request.flag ? "add -c takes no VALUE: a container holds none"
                                        : "add takes one NAME and at most one VALUE",
@@ -254,15 +250,10 @@ int RunAdd(int argc, char** argv) {
 int RunRemove(int argc, char** argv) {
     const char* const help = "marl rm --help";
     Request request;
-    if (const int parsed = Parse(argc, argv, {":hi", kRemoveOptions, kRemoveUsage}, request);
-        parsed >= 0) {
-        return parsed;
-    }
+    const EditCommand rm{{":hi", kRemoveOptions, kRemoveUsage}, 2, "rm needs a FILE and a PATH",
+                         help};
+    if (const int stop = Start(argc, argv, rm, request); stop >= 0) return stop;
     const std::vector<std::string>& operands = request.operands;
-    if (const int wrong = CheckRequest(request, 2, "rm needs a FILE and a PATH", help);
-        wrong >= 0) {
-        return wrong;
-    }
     std::vector<const std::string*> paths;
     for (std::size_t i = 1; i < operands.size(); ++i) {
         if (operands[i] == "/") return WrongUsage("rm removes tags, not the top level", help);
