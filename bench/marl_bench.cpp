@@ -1,6 +1,6 @@
 // marl_bench: how fast marllib reads Marl text into a queryable tree, how much memory that
 // takes, and how long freeing and printing the tree take, next to established readers of XML
-// (pugixml, tinyxml2, libxml2, expat) and JSON (RapidJSON) given the same tree.
+// (pugixml, tinyxml2, libxml2, expat) and JSON (RapidJSON, simdjson) given the same tree.
 //
 // Every figure is the median of repeated runs in a fresh child process; every reader's tree is
 // walked once and compared with the generated one before its times count. See bench/run.
@@ -235,6 +235,8 @@ void RunShape(const std::string& title, const Forms& forms, const PrintForm& pri
                         [&] { return bench::NewExpat(forms.xml, e); }, s));
     rows.push_back(Read("RapidJSON Document::Parse", "JSON", forms.json.size(), false,
                         [&] { return bench::NewRapidjson(forms.json, e); }, s));
+    rows.push_back(Read("simdjson dom::parser parse", "JSON", forms.json.size(), false,
+                        [&] { return bench::NewSimdjson(forms.json, e); }, s));
     PrintRows(rows, e.tags);
 
     ShapeResult result;

@@ -28,6 +28,7 @@ Reader* NewTinyxml2(const std::string& xml, const Expected& expected);
 Reader* NewLibxml2(const std::string& xml, const Expected& expected);
 Reader* NewExpat(const std::string& xml, const Expected& expected);
 Reader* NewRapidjson(const std::string& json, const Expected& expected);
+Reader* NewSimdjson(const std::string& json, const Expected& expected);
 
 // marllib's Document::Print must write exactly the generated Marl text; pugixml's save is
 // read back and must give the generated tree.
