@@ -237,6 +237,11 @@ void RunShape(const std::string& title, const Forms& forms, const PrintForm& pri
                         [&] { return bench::NewRapidjson(forms.json, e); }, s));
     rows.push_back(Read("simdjson dom::parser parse", "JSON", forms.json.size(), false,
                         [&] { return bench::NewSimdjson(forms.json, e); }, s));
+    // The floor under every loader of the Marl text: finding each '<', and copying the text.
+    rows.push_back(Read("floor: memchr every '<'", "Marl", forms.marl.size(), false,
+                        [&] { return bench::NewMemchrFloor(forms.marl, e); }, s));
+    rows.push_back(Read("floor: memcpy of the text", "Marl", forms.marl.size(), false,
+                        [&] { return bench::NewMemcpyFloor(forms.marl); }, s));
     PrintRows(rows, e.tags);
 
     ShapeResult result;

@@ -10,6 +10,7 @@
 #include <simdjson.h>
 #include <tinyxml2.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstring>
 #include <memory>
@@ -299,6 +300,71 @@ private:
     const std::string& marl_;
     const Expected& expected_;
     std::optional<marl::detail::text_survey> survey_;
+};
+
+// ---- floors: what any loader of the Marl text does at the least ----
+
+// A memchr pass over the Marl text that counts every '<': each tag and each closing "</>"
+// starts with one, and no name or value of the generated trees holds one, so there are as many
+// as tags and containers together. No loader finds its tags with less work.
+class MemchrFloor : public Reader {
+public:
+    MemchrFloor(const std::string& marl, const Expected& expected)
+        : marl_(marl), expected_(expected) {}
+
+    bool Load(std::string&) override {
+        const char* at = marl_.data();
+        const char* const end = at + marl_.size();
+        uint64_t count = 0;
+        while ((at = static_cast<const char*>(std::memchr(at, '<', static_cast<size_t>(end - at))))) {
+            ++count;
+            ++at;
+        }
+        count_ = count;
+        return true;
+    }
+    bool Recheck(std::string& why) override { return Verify(why); }
+    bool Verify(std::string& why) override {
+        if (count_ == expected_.tags + expected_.containers) return true;
+        why = "counted " + std::to_string(count_) + " '<', generated " +
+              std::to_string(expected_.tags + expected_.containers);
+        return false;
+    }
+    void Free() override { count_ = 0; }
+
+private:
+    const std::string& marl_;
+    const Expected& expected_;
+    uint64_t count_ = 0;
+};
+
+// The whole Marl text copied with memcpy into a buffer allocated before the load: no loader
+// that keeps what it read touches less memory. The buffer's pages are new to a first load, as
+// a tree's are, and reused by repeated ones.
+class MemcpyFloor : public Reader {
+public:
+    explicit MemcpyFloor(const std::string& marl)
+        : marl_(marl), copy_(new char[std::max<size_t>(marl.size(), 1)]) {}
+
+    bool Load(std::string&) override {
+        std::memcpy(copy_.get(), marl_.data(), marl_.size());
+        return true;
+    }
+    bool Recheck(std::string& why) override {
+        if (marl_.empty() || copy_[marl_.size() - 1] == marl_.back()) return true;
+        why = "the copy's last byte is not the text's";
+        return false;
+    }
+    bool Verify(std::string& why) override {
+        if (std::memcmp(copy_.get(), marl_.data(), marl_.size()) == 0) return true;
+        why = "the copy is not the text";
+        return false;
+    }
+    void Free() override {}
+
+private:
+    const std::string& marl_;
+    std::unique_ptr<char[]> copy_;
 };
 
 // ---- XML DOMs ----
@@ -803,6 +869,10 @@ Reader* NewTextRead(const std::string& path, const std::string& marl) {
 Reader* NewSurvey(const std::string& marl, const Expected& expected) {
     return new SurveyReader(marl, expected);
 }
+Reader* NewMemchrFloor(const std::string& marl, const Expected& expected) {
+    return new MemchrFloor(marl, expected);
+}
+Reader* NewMemcpyFloor(const std::string& marl) { return new MemcpyFloor(marl); }
 Reader* NewPugixml(const std::string& xml, const Expected& expected) {
     return new PugixmlReader(xml, expected);
 }
