@@ -2,8 +2,8 @@
 // together with what a reader must find in it.
 //
 // The three forms carry the same tags in the same order and lay them out alike: one tag per
-// line, two spaces of indentation per level up to 64 levels (none for the deep shape), every
-// line ended by "\n".
+// line, two spaces of indentation per level up to 64 levels (none for the deep shape; its
+// twin deep-indented has them), every line ended by "\n".
 //   Marl: <name> ... </>   <name/>              <name="value">
 //   XML:  <name> ... </name>   <name/>          <name>value</name>   inside one <doc> element
 //   JSON: "name": { ... }   "name": null        "name": "value"      inside one object

@@ -1,6 +1,6 @@
 // marl_bench: how fast marllib reads Marl text into a queryable tree, how much memory that
 // takes, and how long freeing and printing the tree take, next to established readers of XML
-// (pugixml, tinyxml2, libxml2, expat) and JSON (RapidJSON) given the same tree.
+// (pugixml, tinyxml2, libxml2, expat) and JSON (RapidJSON, simdjson) given the same tree.
 //
 // Every figure is the median of repeated runs in a fresh child process; every reader's tree is
 // walked once and compared with the generated one before its times count. See bench/run.
@@ -32,7 +32,7 @@ using bench::Settings;
 struct Options {
     bool smoke = false;        // tiny inputs, one or few runs: checks that everything works
     bool printing = true;
-    std::vector<std::string> shapes{"config", "flat", "big", "deep"};
+    std::vector<std::string> shapes{"config", "flat", "big", "deep", "deep-indented"};
     std::vector<std::string> scaling{"config", "depth"};
     Settings settings;
 };
@@ -235,6 +235,13 @@ void RunShape(const std::string& title, const Forms& forms, const PrintForm& pri
                         [&] { return bench::NewExpat(forms.xml, e); }, s));
     rows.push_back(Read("RapidJSON Document::Parse", "JSON", forms.json.size(), false,
                         [&] { return bench::NewRapidjson(forms.json, e); }, s));
+    rows.push_back(Read("simdjson dom::parser parse", "JSON", forms.json.size(), false,
+                        [&] { return bench::NewSimdjson(forms.json, e); }, s));
+    // The floor under every loader of the Marl text: finding each '<', and copying the text.
+    rows.push_back(Read("floor: memchr every '<'", "Marl", forms.marl.size(), false,
+                        [&] { return bench::NewMemchrFloor(forms.marl, e); }, s));
+    rows.push_back(Read("floor: memcpy of the text", "Marl", forms.marl.size(), false,
+                        [&] { return bench::NewMemcpyFloor(forms.marl); }, s));
     PrintRows(rows, e.tags);
 
     ShapeResult result;
@@ -436,12 +443,12 @@ void RunDepthScaling(int exponent, uint64_t siblings, const Options& options) {
 void PrintSummary(const std::vector<ShapeResult>& summary) {
     std::printf("\nmarllib_Load (memory) against pugixml load_buffer in this run: marllib's time or "
                 "peak bytes divided\nby pugixml's (above 1: marllib takes more)\n\n");
-    std::printf("  %-8s %7s %7s %7s %7s %7s\n", "shape", "load", "first", "free", "peak",
+    std::printf("  %-13s %7s %7s %7s %7s %7s\n", "shape", "load", "first", "free", "peak",
                 "print");
     for (const ShapeResult& r : summary) {
         const bool both = r.marllib.ok && r.pugixml.ok;
         const bool printed = r.marllibPrint.ok && r.pugixmlPrint.ok;
-        std::printf("  %-8s %7s %7s %7s %7s %7s\n", r.name.c_str(),
+        std::printf("  %-13s %7s %7s %7s %7s %7s\n", r.name.c_str(),
                     both ? Ratio(r.marllib.loadNs, r.pugixml.loadNs).c_str() : "-",
                     both ? Ratio(r.marllib.firstNs, r.pugixml.firstNs).c_str() : "-",
                     both ? Ratio(r.marllib.freeNs, r.pugixml.freeNs).c_str() : "-",
@@ -476,7 +483,8 @@ bool PeakCanBeReset() {
 
 void Usage(const char* program) {
     std::fprintf(stderr,
-                 "usage: %s [--smoke] [--budget SECONDS] [--shapes config,flat,big,deep]\n"
+                 "usage: %s [--smoke] [--budget SECONDS]\n"
+                 "          [--shapes config,flat,big,deep,deep-indented]\n"
                  "          [--scaling config,depth] [--no-scaling] [--no-print]\n",
                  program);
 }
@@ -607,6 +615,13 @@ int main(int argc, char** argv) {
         const std::string printedDeep = bench::MakeDeep(100000 / scale, true).marl;
         RunShape("deep: containers nested in one another, one tag per line, no indentation",
                  deep, {&printedDeep, "", true}, options, summary);
+    }
+    if (Listed(options.shapes, "deep-indented")) {
+        // The deep tree as marllib prints it, two blanks a level up to 64 levels, in all three
+        // forms: the reader skips up to 128 blanks before each tag. Printed as the deep shape is.
+        const Forms deep = bench::MakeDeep(100000 / scale, true);
+        RunShape("deep-indented: the deep tree indented two spaces a level up to 64 levels",
+                 deep, {&deep.marl, "", true}, options, summary);
     }
     if (Listed(options.scaling, "config")) {
         RunScaling({100000 / scale, 1000000 / scale, 4000000 / scale}, options);

@@ -7,8 +7,10 @@
 #include <libxml/xmlversion.h>
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
+#include <simdjson.h>
 #include <tinyxml2.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstring>
 #include <memory>
@@ -298,6 +300,71 @@ private:
     const std::string& marl_;
     const Expected& expected_;
     std::optional<marl::detail::text_survey> survey_;
+};
+
+// ---- floors: what any loader of the Marl text does at the least ----
+
+// A memchr pass over the Marl text that counts every '<': each tag and each closing "</>"
+// starts with one, and no name or value of the generated trees holds one, so there are as many
+// as tags and containers together. No loader finds its tags with less work.
+class MemchrFloor : public Reader {
+public:
+    MemchrFloor(const std::string& marl, const Expected& expected)
+        : marl_(marl), expected_(expected) {}
+
+    bool Load(std::string&) override {
+        const char* at = marl_.data();
+        const char* const end = at + marl_.size();
+        uint64_t count = 0;
+        while ((at = static_cast<const char*>(std::memchr(at, '<', static_cast<size_t>(end - at))))) {
+            ++count;
+            ++at;
+        }
+        count_ = count;
+        return true;
+    }
+    bool Recheck(std::string& why) override { return Verify(why); }
+    bool Verify(std::string& why) override {
+        if (count_ == expected_.tags + expected_.containers) return true;
+        why = "counted " + std::to_string(count_) + " '<', generated " +
+              std::to_string(expected_.tags + expected_.containers);
+        return false;
+    }
+    void Free() override { count_ = 0; }
+
+private:
+    const std::string& marl_;
+    const Expected& expected_;
+    uint64_t count_ = 0;
+};
+
+// The whole Marl text copied with memcpy into a buffer allocated before the load: no loader
+// that keeps what it read touches less memory. The buffer's pages are new to a first load, as
+// a tree's are, and reused by repeated ones.
+class MemcpyFloor : public Reader {
+public:
+    explicit MemcpyFloor(const std::string& marl)
+        : marl_(marl), copy_(new char[std::max<size_t>(marl.size(), 1)]) {}
+
+    bool Load(std::string&) override {
+        std::memcpy(copy_.get(), marl_.data(), marl_.size());
+        return true;
+    }
+    bool Recheck(std::string& why) override {
+        if (marl_.empty() || copy_[marl_.size() - 1] == marl_.back()) return true;
+        why = "the copy's last byte is not the text's";
+        return false;
+    }
+    bool Verify(std::string& why) override {
+        if (std::memcmp(copy_.get(), marl_.data(), marl_.size()) == 0) return true;
+        why = "the copy is not the text";
+        return false;
+    }
+    void Free() override {}
+
+private:
+    const std::string& marl_;
+    std::unique_ptr<char[]> copy_;
 };
 
 // ---- XML DOMs ----
@@ -603,6 +670,88 @@ private:
     std::unique_ptr<rapidjson::Document> document_;
 };
 
+// ---- simdjson ----
+
+// simdjson's DOM parser over the JSON form. simdjson reads up to SIMDJSON_PADDING bytes past
+// the text, so the reader keeps a padded copy of it (made before any load, as a program would
+// read its file into such a buffer) and parses that without a further copy. The parser is
+// kept from load to load: the tree lives in its buffers, which it allocates on its first load
+// and reuses, as simdjson is meant to be used; freeing drops nothing. Its depth limit (1024 by
+// default) is raised to the deepest tree the input's tags could make, one level a tag and one
+// for the outer object, on the first load, where it allocates anyway.
+class SimdjsonReader : public Reader {
+public:
+    SimdjsonReader(const std::string& json, const Expected& expected)
+        : json_(json), expected_(expected) {}
+
+    bool Load(std::string& why) override {
+        const size_t depth = static_cast<size_t>(expected_.tags) + 2;
+        if (parser_.max_depth() < depth || parser_.capacity() < json_.size()) {
+            if (const simdjson::error_code error = parser_.allocate(json_.size(), depth)) {
+                why = std::string("simdjson: ") + simdjson::error_message(error);
+                return false;
+            }
+        }
+        if (const simdjson::error_code error = parser_.parse(json_).get(root_)) {
+            why = std::string("simdjson: ") + simdjson::error_message(error);
+            return false;
+        }
+        return true;
+    }
+    bool Recheck(std::string& why) override {
+        simdjson::dom::object top;
+        const size_t count = root_.get_object().get(top) ? 0 : top.size();
+        if (count == static_cast<size_t>(expected_.rootCount)) return true;
+        why = "root holds " + std::to_string(count) + " members, generated " +
+              std::to_string(expected_.rootCount);
+        return false;
+    }
+    bool Verify(std::string& why) override {
+        simdjson::dom::object top;
+        if (root_.get_object().get(top)) {
+            why = "the document is not an object";
+            return false;
+        }
+        struct Frame {
+            simdjson::dom::object::iterator at, end;
+        };
+        std::vector<Frame> stack{{top.begin(), top.end()}};
+        Digest found;
+        while (!stack.empty()) {
+            Frame& frame = stack.back();
+            if (frame.at == frame.end) {
+                stack.pop_back();
+                continue;
+            }
+            const std::string_view name = frame.at.key();
+            const simdjson::dom::element value = frame.at.value();
+            ++frame.at;
+            const auto depth = static_cast<uint32_t>(stack.size() - 1);
+            simdjson::dom::object object;
+            std::string_view text;
+            if (!value.get_object().get(object)) {
+                found.Add(depth, name.data(), name.size(), "", 0);
+                stack.push_back({object.begin(), object.end()});
+            } else if (!value.get_string().get(text)) {
+                found.Add(depth, name.data(), name.size(), text.data(), text.size());
+            } else if (value.is_null()) {
+                found.Add(depth, name.data(), name.size(), "", 0);
+            } else {
+                why = "a member is neither an object, a string nor null";
+                return false;
+            }
+        }
+        return Matches(found, expected_, why);
+    }
+    void Free() override { root_ = simdjson::dom::element(); }
+
+private:
+    const simdjson::padded_string json_;
+    const Expected& expected_;
+    simdjson::dom::parser parser_;
+    simdjson::dom::element root_;
+};
+
 // ---- printers ----
 
 class MarllibPrinter : public Printer {
@@ -720,6 +869,10 @@ Reader* NewTextRead(const std::string& path, const std::string& marl) {
 Reader* NewSurvey(const std::string& marl, const Expected& expected) {
     return new SurveyReader(marl, expected);
 }
+Reader* NewMemchrFloor(const std::string& marl, const Expected& expected) {
+    return new MemchrFloor(marl, expected);
+}
+Reader* NewMemcpyFloor(const std::string& marl) { return new MemcpyFloor(marl); }
 Reader* NewPugixml(const std::string& xml, const Expected& expected) {
     return new PugixmlReader(xml, expected);
 }
@@ -735,6 +888,9 @@ Reader* NewExpat(const std::string& xml, const Expected& expected) {
 Reader* NewRapidjson(const std::string& json, const Expected& expected) {
     return new RapidjsonReader(json, expected);
 }
+Reader* NewSimdjson(const std::string& json, const Expected& expected) {
+    return new SimdjsonReader(json, expected);
+}
 Printer* NewMarllibPrinter(const std::string& marl) { return new MarllibPrinter(marl); }
 Printer* NewPugixmlPrinter(const std::string& xml, const Expected& expected,
                            const char* indent) {
@@ -747,13 +903,17 @@ void InitReaders() {
 }
 
 std::string PeerVersions() {
-    char text[256];
+    char text[320];
+    const std::string simdjsonKernel = simdjson::get_active_implementation()->name();
     std::snprintf(text, sizeof text,
-                  "pugixml %d.%d, tinyxml2 %d.%d.%d, libxml2 %s, %s, RapidJSON %s",
+                  "pugixml %d.%d, tinyxml2 %d.%d.%d, libxml2 %s, %s, RapidJSON %s, "
+                  "simdjson %d.%d.%d (%s kernel)",
                   PUGIXML_VERSION / 1000, PUGIXML_VERSION / 10 % 100,
                   TIXML2_MAJOR_VERSION, TIXML2_MINOR_VERSION,
                   TIXML2_PATCH_VERSION, LIBXML_DOTTED_VERSION, XML_ExpatVersion(),
-                  RAPIDJSON_VERSION_STRING);
+                  RAPIDJSON_VERSION_STRING, int{simdjson::SIMDJSON_VERSION_MAJOR},
+                  int{simdjson::SIMDJSON_VERSION_MINOR}, int{simdjson::SIMDJSON_VERSION_REVISION},
+                  simdjsonKernel.c_str());
     return text;
 }
 

@@ -23,11 +23,17 @@ Reader* NewSourceLoad(const std::string& path, const Expected& expected, bool fi
 // problems (it must find expected.tags tags and no problem).
 Reader* NewTextRead(const std::string& path, const std::string& marl);
 Reader* NewSurvey(const std::string& marl, const Expected& expected);
+// The floor that no loader of marl can beat: a memchr pass that counts every '<' (it must
+// count expected.tags + expected.containers), and a memcpy of marl into a buffer allocated
+// beforehand (it must give marl back).
+Reader* NewMemchrFloor(const std::string& marl, const Expected& expected);
+Reader* NewMemcpyFloor(const std::string& marl);
 Reader* NewPugixml(const std::string& xml, const Expected& expected);
 Reader* NewTinyxml2(const std::string& xml, const Expected& expected);
 Reader* NewLibxml2(const std::string& xml, const Expected& expected);
 Reader* NewExpat(const std::string& xml, const Expected& expected);
 Reader* NewRapidjson(const std::string& json, const Expected& expected);
+Reader* NewSimdjson(const std::string& json, const Expected& expected);
 
 // marllib's Document::Print must write exactly the generated Marl text; pugixml's save is
 // read back and must give the generated tree.
