@@ -305,7 +305,9 @@ inline void replace_file(const std::string& path, const std::function<bool(std::
 #if !defined(_WIN32)
     // A file that the process may not write stays as it is, as it would for a write into it,
     // although its folder would let it be replaced.
-    if (exists && access(target.c_str(), W_OK) != 0) detail::cannot_write(path, detail::last_error());
+    if (exists && access(target.c_str(), W_OK) != 0) {
+        detail::cannot_write(path, detail::last_error());
+    }
 #endif
     const auto [folder, name] = detail::split_path(target);
 #if !defined(_WIN32)
@@ -984,8 +986,7 @@ private:
 // indices) left out together with what they hold. Stops at the first difference.
 class tree_match {
 public:
-    tree_match(const Document& doc, const std::vector<int32_t>& left_out)
-        : tree_(doc, &left_out) {
+    tree_match(const Document& doc, const std::vector<int32_t>& left_out) : tree_(doc, &left_out) {
         open_.push_back(tree_.entries(Document::root));
     }
 
@@ -1193,7 +1194,7 @@ private:
             return marllib_GetName(doc.handle(), static_cast<int32_t>(index), nullptr) >= 0;
         };
         constexpr int64_t kMost = int64_t{1} << 31;  // more than any document can hold
-        int64_t low = 0;   // tags 0 .. low - 1 exist
+        int64_t low = 0;                             // tags 0 .. low - 1 exist
         int64_t high = 1;  // the first missing tag is at high - 1 or below, once it misses
         while (high < kMost && exists(high - 1)) {
             low = high;
@@ -1276,11 +1277,12 @@ private:
         const text_layout::tag_place& at = layout.place(t.index());
         const std::string name = document_.name(t);
         char was[MARLLIB_NAME_MAX];
-        const int32_t length = MarlFormat::DecodeName(was, text_.data() + at.name.begin,
-                                                      at.name.end - at.name.begin);
+        const int32_t length =
+            MarlFormat::DecodeName(was, text_.data() + at.name.begin, at.name.end - at.name.begin);
         if (name != std::string_view(was, static_cast<std::size_t>(length))) {
             std::string bytes;
-            MarlFormat::EncodeName(name.data(), static_cast<int32_t>(name.size()), detail::appender{bytes});
+            MarlFormat::EncodeName(name.data(), static_cast<int32_t>(name.size()),
+                                   detail::appender{bytes});
             edits.push_back({at.name.begin, at.name.end, std::move(bytes)});
         }
         if (at.container) return;
@@ -1293,7 +1295,8 @@ private:
         }
         if (value == old) return;
         std::string bytes;
-        MarlFormat::EncodeValue(value.data(), static_cast<int32_t>(value.size()), detail::appender{bytes});
+        MarlFormat::EncodeValue(value.data(), static_cast<int32_t>(value.size()),
+                                detail::appender{bytes});
         if (!value.empty() && at.value.begin >= 0) {  // the bytes between the quotes
             edits.push_back({at.value.begin, at.value.end, std::move(bytes)});
         } else if (value.empty()) {  // from after the name: <name/>
@@ -1341,16 +1344,16 @@ private:
         check_room(layout, layout.size(), first->front());
         const std::vector<int32_t>& open = layout.open_at_end();
         // A removed container takes the text to its end with it: nothing in it is closed.
-        std::size_t depth = std::find_if(open.begin(), open.end(),
-                                         [this](int32_t t) { return removed(tag(t)); }) -
-                            open.begin();
+        std::size_t depth =
+            std::find_if(open.begin(), open.end(), [this](int32_t t) { return removed(tag(t)); }) -
+            open.begin();
         std::string lines;
         for (;; --depth) {
             const std::vector<tag>& tags = at_end[depth];
             const int32_t container = depth == 0 ? -1 : open[depth - 1];
             if (!tags.empty()) {
-                lines += print_lines(tags, lead_for(layout, container, last_loaded(container)),
-                                     layout);
+                lines +=
+                    print_lines(tags, lead_for(layout, container, last_loaded(container)), layout);
             }
             if (depth == outermost) break;
             lines += std::string(layout.indentation(layout.place(container).begin)) + "</>";
@@ -1363,7 +1366,8 @@ private:
 
     // The last entry from the text of a container (-1: the top level), or -1.
     int32_t last_loaded(int32_t container) const {
-        const collection held = container < 0 ? Document::root : document_.collection_of(tag(container));
+        const collection held =
+            container < 0 ? Document::root : document_.collection_of(tag(container));
         int32_t last = -1;
         for (const tag t : document_.children(held)) {
             if (t.index() < static_cast<int32_t>(tags_.size())) last = t.index();
@@ -1393,20 +1397,21 @@ private:
             const int32_t differs = match.finish(static_cast<int32_t>(out.size()));
             if (differs < 0) return;
             // Text too short to be read at all is cut off at its first '<'.
-            const bool short_text = out.size() < static_cast<std::size_t>(MarlFormat::kShortestTagText);
+            const bool short_text =
+                out.size() < static_cast<std::size_t>(MarlFormat::kShortestTagText);
             const std::size_t at = short_text ? std::min(out.find('<'), out.size())
                                               : static_cast<std::size_t>(end.last);
             const std::size_t cut = out.size() - at;
-            const bool ended_so = text_.size() >= cut &&
-                                  text_.compare(text_.size() - cut, cut, out, at, cut) == 0;
+            const bool ended_so =
+                text_.size() >= cut && text_.compare(text_.size() - cut, cut, out, at, cut) == 0;
             if (first && (short_text || end.why == problem::TagCutOff) && !ended_so) {
                 out += line_end;
                 continue;
             }
-            throw error(errc::lost_edit,
-                        describe({severity::error, lines().at(original_offset(edits, differs)),
-                                  "the edited text would not load back as the document: " +
-                                      match.why()}));
+            throw error(
+                errc::lost_edit,
+                describe({severity::error, lines().at(original_offset(edits, differs)),
+                          "the edited text would not load back as the document: " + match.why()}));
         }
     }
 

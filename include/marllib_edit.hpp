@@ -31,9 +31,8 @@ struct text_edit {
 // Writes text with the edits applied. The edits' ranges may touch but not overlap; they may
 // come in any order (edits at one place keep theirs).
 inline std::string apply_edits(std::string_view text, std::vector<text_edit>& edits) {
-    std::stable_sort(edits.begin(), edits.end(), [](const text_edit& a, const text_edit& b) {
-        return a.begin < b.begin;
-    });
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const text_edit& a, const text_edit& b) { return a.begin < b.begin; });
     std::size_t size = text.size();
     for (const text_edit& edit : edits) size += edit.bytes.size() - (edit.end - edit.begin);
     std::string out;
@@ -67,12 +66,12 @@ class text_layout {
 public:
     // Where a tag's bytes stand, by tag index (tags are numbered in text order).
     struct tag_place {
-        int32_t begin;         // its '<'
-        int32_t end;           // after the tag: a container's after its "</>", or the text's
-                               // size when the text never closes it
-        int32_t close;         // a container's "</>", -1 for a leaf and where it is never closed
-        span name;             // as written
-        span value;            // a leaf's, as written between its quotes; begin -1 for none
+        int32_t begin;  // its '<'
+        int32_t end;    // after the tag: a container's after its "</>", or the text's
+                        // size when the text never closes it
+        int32_t close;  // a container's "</>", -1 for a leaf and where it is never closed
+        span name;      // as written
+        span value;     // a leaf's, as written between its quotes; begin -1 for none
         bool container;
     };
 
@@ -95,8 +94,8 @@ public:
                 case event_kind::Leaf: {
                     const bool container = e.kind == event_kind::Tree;
                     if (container) open.push_back(static_cast<int32_t>(tags_.size()));
-                    tags_.push_back({e.text.begin, e.text.end, -1, e.raw_name, e.raw_value,
-                                     container});
+                    tags_.push_back(
+                        {e.text.begin, e.text.end, -1, e.raw_name, e.raw_value, container});
                     break;
                 }
                 case event_kind::End:
@@ -107,7 +106,8 @@ public:
                     break;
                 case event_kind::Invalid:
                     last_problem_ = e.why;
-                    if (e.why == problem::ShortValue && short_value_ < 0) short_value_ = e.text.begin;
+                    if (e.why == problem::ShortValue && short_value_ < 0)
+                        short_value_ = e.text.begin;
                     break;
             }
             if (e.kind != event_kind::Invalid) last_problem_ = problem::None;
@@ -138,7 +138,8 @@ public:
         const int32_t start = line_start(offset);
         int32_t blank = start;
         while (blank < size() && is_blank(text_[static_cast<std::size_t>(blank)])) ++blank;
-        return text_.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(blank - start));
+        return text_.substr(static_cast<std::size_t>(start),
+                            static_cast<std::size_t>(blank - start));
     }
 
     // Where new entries of a collection go, on lines of their own: after the line on which
@@ -256,7 +257,7 @@ private:
     std::vector<span> constructs_;  // every construct the reader read, in text order
     std::vector<int32_t> open_at_end_;
     problem last_problem_ = problem::None;  // the last construct's
-    int32_t short_value_ = -1;               // the first value too short
+    int32_t short_value_ = -1;              // the first value too short
     int32_t stop_ = -1;
     problem stop_problem_ = problem::None;
     std::string_view line_end_;

@@ -253,7 +253,8 @@ ReadText ReadBack(const std::string& text) {
     std::vector<int32_t> open;
     marl::read(text, [&](const marl::event& e) {
         if (e.kind == marl::event_kind::Tree || e.kind == marl::event_kind::Leaf) {
-            if (e.kind == marl::event_kind::Tree) open.push_back(static_cast<int32_t>(got.tags.size()));
+            if (e.kind == marl::event_kind::Tree)
+                open.push_back(static_cast<int32_t>(got.tags.size()));
             got.tags.push_back({e.text, e.raw_name, e.kind == marl::event_kind::Tree,
                                 std::string(e.name), std::string(e.value)});
         } else if (e.kind == marl::event_kind::End && !open.empty()) {
@@ -262,7 +263,8 @@ ReadText ReadBack(const std::string& text) {
             open.pop_back();
         }
     });
-    for (const int32_t t : open) got.tags[static_cast<size_t>(t)].text.end = static_cast<int32_t>(text.size());
+    for (const int32_t t : open)
+        got.tags[static_cast<size_t>(t)].text.end = static_cast<int32_t>(text.size());
     return got;
 }
 
@@ -281,14 +283,18 @@ public:
         for (int piece = Below(40); piece > 0; --piece) {
             switch (Below(11)) {
                 case 0: text += "# note " + std::to_string(piece); break;
-                case 1: text += std::string(static_cast<size_t>(Below(4)), Below(2) ? ' ' : '\t'); break;
+                case 1:
+                    text += std::string(static_cast<size_t>(Below(4)), Below(2) ? ' ' : '\t');
+                    break;
                 case 2: text += kEnds[Below(3)]; break;
                 case 3: text += "<" + Name() + "=\"" + Value(true) + "\">"; break;
                 case 4: text += "<" + Name() + "/>"; break;
                 case 5: text += "<" + Name() + ">"; break;
                 case 6: text += "</>"; break;
                 case 7: text += kOdd[Below(5)]; break;
-                case 8: text += "<" + std::string(static_cast<size_t>(65 + Below(5)), 'n') + "/>"; break;
+                case 8:
+                    text += "<" + std::string(static_cast<size_t>(65 + Below(5)), 'n') + "/>";
+                    break;
                 default: text += end + std::string(static_cast<size_t>(2 * Below(3)), ' '); break;
             }
         }
@@ -296,7 +302,15 @@ public:
         return text;
     }
     std::string Name() {
-        static const char* const kPieces[] = {"a", "port", "x y", "\x80" "1", "\x80\x80", "\x80" "3", "<"};
+        static const char* const kPieces[] = {"a",
+                                              "port",
+                                              "x y",
+                                              "\x80"
+                                              "1",
+                                              "\x80\x80",
+                                              "\x80"
+                                              "3",
+                                              "<"};
         std::string name;
         for (int i = 1 + Below(3); i > 0; --i) name += kPieces[Below(7)];
         return name;
@@ -317,21 +331,22 @@ private:
 };
 
 // A copy of the tree below `from`, less the tags removed.
-void CopyTree(const marl::Document& from, marl::collection c, marl::Document& to, marl::collection into,
-              const std::vector<marl::tag>& removed) {
+void CopyTree(const marl::Document& from, marl::collection c, marl::Document& to,
+              marl::collection into, const std::vector<marl::tag>& removed) {
     for (const marl::tag t : from.children(c)) {
         if (std::find(removed.begin(), removed.end(), t) != removed.end()) continue;
         if (from.is_leaf(t)) {
             to.add_leaf(into, from.name(t), from.value(t));
         } else {
-            CopyTree(from, from.collection_of(t), to, to.collection_of(to.add_container(into, from.name(t))), removed);
+            CopyTree(from, from.collection_of(t), to,
+                     to.collection_of(to.add_container(into, from.name(t))), removed);
         }
     }
 }
 
 // The document's tags, less those removed, in the order a text of it holds them.
-void InTextOrder(const marl::Document& doc, marl::collection c, const std::vector<marl::tag>& removed,
-                 std::vector<marl::tag>& order) {
+void InTextOrder(const marl::Document& doc, marl::collection c,
+                 const std::vector<marl::tag>& removed, std::vector<marl::tag>& order) {
     for (const marl::tag t : doc.children(c)) {
         if (std::find(removed.begin(), removed.end(), t) != removed.end()) continue;
         order.push_back(t);
@@ -341,18 +356,22 @@ void InTextOrder(const marl::Document& doc, marl::collection c, const std::vecto
 
 // The bytes of text outside the marked spans; without blanks and line ends when `squeeze`.
 std::string Unmarked(const std::string& text, std::vector<marl::span> marks, bool squeeze) {
-    std::sort(marks.begin(), marks.end(), [](const marl::span& a, const marl::span& b) { return a.begin < b.begin; });
+    std::sort(marks.begin(), marks.end(),
+              [](const marl::span& a, const marl::span& b) { return a.begin < b.begin; });
     std::string kept;
     int32_t at = 0;
     for (const marl::span& mark : marks) {
-        if (mark.begin > at) kept += text.substr(static_cast<size_t>(at), static_cast<size_t>(mark.begin - at));
+        if (mark.begin > at)
+            kept += text.substr(static_cast<size_t>(at), static_cast<size_t>(mark.begin - at));
         at = std::max(at, mark.end);
     }
-    kept += text.substr(static_cast<size_t>(std::min<int32_t>(at, static_cast<int32_t>(text.size()))));
+    kept +=
+        text.substr(static_cast<size_t>(std::min<int32_t>(at, static_cast<int32_t>(text.size()))));
     if (squeeze) {
-        kept.erase(std::remove_if(kept.begin(), kept.end(),
-                                  [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }),
-                   kept.end());
+        kept.erase(
+            std::remove_if(kept.begin(), kept.end(),
+                           [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }),
+            kept.end());
     }
     return kept;
 }
@@ -397,12 +416,19 @@ TEST(Print, EditedTextsKeepEveryUntouchedByte) {
         std::string ops;
         for (int edits = 1 + random.Below(4); edits > 0; --edits) {
             const int op = random.Below(6);
-            const std::optional<marl::tag> t = tags.empty() ? std::nullopt : std::optional(tags[static_cast<size_t>(random.Below(static_cast<int>(tags.size())))]);
+            const std::optional<marl::tag> t =
+                tags.empty()
+                    ? std::nullopt
+                    : std::optional(
+                          tags[static_cast<size_t>(random.Below(static_cast<int>(tags.size())))]);
             if (op == 0 && t) doc.set_name(*t, random.Name());
-            if (op == 1 && t && doc.is_leaf(*t)) doc.set_value(*t, random.Below(3) ? random.Value(false) : "");
+            if (op == 1 && t && doc.is_leaf(*t))
+                doc.set_value(*t, random.Below(3) ? random.Value(false) : "");
             if (op == 2 || op == 3 || (op == 1 && !t)) {
-                const marl::collection into = t && !doc.is_leaf(*t) ? doc.collection_of(*t) : marl::Document::root;
-                tags.push_back(op == 2 ? doc.add_leaf(into, random.Name(), random.Value(false)) : doc.add_container(into, random.Name()));
+                const marl::collection into =
+                    t && !doc.is_leaf(*t) ? doc.collection_of(*t) : marl::Document::root;
+                tags.push_back(op == 2 ? doc.add_leaf(into, random.Name(), random.Value(false))
+                                       : doc.add_container(into, random.Name()));
                 grown = true;
             }
             ops += " op" + std::to_string(op) + "@" + std::to_string(t ? t->index() : -1);
@@ -418,13 +444,15 @@ TEST(Print, EditedTextsKeepEveryUntouchedByte) {
         } catch (const marl::error& refused) {
             // Only where the text stops being read: after a value it leaves open, for one.
             ASSERT_EQ(refused.code(), marl::errc::lost_edit) << at;
-            EXPECT_NE(std::string(refused.what()).find("after this tag"), std::string::npos) << at << refused.what();
+            EXPECT_NE(std::string(refused.what()).find("after this tag"), std::string::npos)
+                << at << refused.what();
             marl::close_all();
             continue;
         }
         marl::Document expected = marl::Document::create();
         CopyTree(doc, marl::Document::root, expected, marl::Document::root, removed);
-        ASSERT_EQ(marl::Document::load_text(saved).to_string(), expected.to_string()) << at << "\nsaved: " << saved;
+        ASSERT_EQ(marl::Document::load_text(saved).to_string(), expected.to_string())
+            << at << "\nsaved: " << saved;
 
         // Removed tags in the original, tags added (and the closing tags the edit had to add
         // for containers the text left open) in the saved text.
@@ -436,11 +464,13 @@ TEST(Print, EditedTextsKeepEveryUntouchedByte) {
         for (size_t i = 0; i < before.tags.size(); ++i) {
             for (const marl::tag r : removed) {
                 const marl::span whole = before.tags[static_cast<size_t>(r.index())].text;
-                gone[i] = gone[i] || (before.tags[i].text.begin >= whole.begin && before.tags[i].text.begin < whole.end);
+                gone[i] = gone[i] || (before.tags[i].text.begin >= whole.begin &&
+                                      before.tags[i].text.begin < whole.end);
             }
         }
         const auto closed_before = [&](int32_t t) {
-            return std::any_of(before.closes.begin(), before.closes.end(), [&](const auto& c) { return c.second == t; });
+            return std::any_of(before.closes.begin(), before.closes.end(),
+                               [&](const auto& c) { return c.second == t; });
         };
         // 1: renamed, 2: a leaf's value changed, by the tag's place in the original.
         const auto changed = [&](marl::tag t) {
@@ -449,17 +479,23 @@ TEST(Print, EditedTextsKeepEveryUntouchedByte) {
             return (was.decoded_name != doc.name(t) ? 1 : 0) |
                    (!was.container && was.decoded_value != doc.value(t) ? 2 : 0);
         };
-        const std::vector<marl::span> marks_before = Marks(before, tags, changed,
-            [&](size_t i) { return gone[i]; }, [](int32_t) { return false; });
-        const std::vector<marl::span> marks_after = Marks(after, order, changed,
-            [&](size_t i) { return order[i].index() >= loaded; },
-            [&](int32_t closed) { return order[static_cast<size_t>(closed)].index() >= loaded || !closed_before(order[static_cast<size_t>(closed)].index()); });
+        const std::vector<marl::span> marks_before = Marks(
+            before, tags, changed, [&](size_t i) { return gone[i]; },
+            [](int32_t) { return false; });
+        const std::vector<marl::span> marks_after = Marks(
+            after, order, changed, [&](size_t i) { return order[i].index() >= loaded; },
+            [&](int32_t closed) {
+                return order[static_cast<size_t>(closed)].index() >= loaded ||
+                       !closed_before(order[static_cast<size_t>(closed)].index());
+            });
         const bool moved = grown || !removed.empty();
         std::string kept = Unmarked(saved, marks_after, moved);
         const std::string was = Unmarked(text, marks_before, moved);
         // A tag that an edit brought to the very end gets a line end, to be read whole.
         if (kept.size() > was.size() && (kept.back() == '\n' || kept.back() == '\r')) {
-            kept.resize(kept.size() - (kept.size() >= 2 && kept.compare(kept.size() - 2, 2, "\r\n") == 0 ? 2 : 1));
+            kept.resize(
+                kept.size() -
+                (kept.size() >= 2 && kept.compare(kept.size() - 2, 2, "\r\n") == 0 ? 2 : 1));
         }
         EXPECT_EQ(kept, was) << at << "\nsaved: " << saved;
         // New lines end as the text's lines do.

@@ -344,7 +344,7 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
     struct Case {
         std::string args;
         int status;
-        std::string out;   // standard output
+        std::string out;  // standard output
         std::string err;
         std::string file;  // c.marl afterwards ("" for unchanged)
         std::string in = "";
@@ -356,26 +356,33 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
         {"set --in-place c.marl server/port ''", 0, "", "", with("=\"80\">", "/>")},
         {"set -p c.marl server/tls/on yes", 0,
          with("  </>\r\n</>", "  </>\r\n  <tls>\r\n    <on=\"yes\">\r\n  </>\r\n</>"), "", ""},
-        {"set -i c.marl server/port 1 server/nope 2", 1, "", "marl: no tag 'server/nope' in c.marl\n", ""},
+        {"set -i c.marl server/port 1 server/nope 2", 1, "",
+         "marl: no tag 'server/nope' in c.marl\n", ""},
         {"set c.marl server/users 1", 1, "",
          "marl: cannot set the value of container 'server/users' in c.marl\n", ""},
         {"set -p c.marl server/port/x 1", 1, "",
          "marl: a leaf stands on the way to 'server/port/x' in c.marl\n", ""},
-        {"set c.marl server/port 1 server", 2, "", "marl: set takes a VALUE for each PATH" + wrong, ""},
+        {"set c.marl server/port 1 server", 2, "", "marl: set takes a VALUE for each PATH" + wrong,
+         ""},
         {"set -i - a 1", 2, "", "marl: -i cannot replace standard input" + wrong, ""},
         {"set - a/b 2", 0, "<a><b=\"2\"></>", "", "", "<a><b=\"1\"></>"},
         {"add -i c.marl server/users user grace", 0, "", "",
          with("ada\">\r\n", "ada\">\r\n    <user=\"grace\">\r\n")},
         {"add -c c.marl / log", 0, config + "<log>\r\n</>\r\n", "", ""},
-        {"add c.marl server/port x", 1, "", "marl: cannot add to leaf 'server/port' in c.marl\n", ""},
+        {"add c.marl server/port x", 1, "", "marl: cannot add to leaf 'server/port' in c.marl\n",
+         ""},
         {"add -c c.marl / log 1", 2, "",
          "marl: add -c takes no VALUE: a container holds none\nTry 'marl add --help'.\n", ""},
-        {"rm c.marl server/users", 0, with("  <users>\r\n    <user=\"ada\">\r\n  </>\r\n", ""), "", ""},
+        {"rm c.marl server/users", 0, with("  <users>\r\n    <user=\"ada\">\r\n  </>\r\n", ""), "",
+         ""},
         {"rm -i c.marl server/port", 0, "", "", with("<port=\"80\">", "")},
-        {"rm c.marl server/users/user server/gone", 1, "", "marl: no tag 'server/gone' in c.marl\n", ""},
+        {"rm c.marl server/users/user server/gone", 1, "", "marl: no tag 'server/gone' in c.marl\n",
+         ""},
         // The text ends inside a value, which takes in everything after it.
-        {"add - / b", 1, "", "<stdin>:1:6: error: cannot add 'b' after this tag, since nothing "
-                             "after it is read: the input ends inside a value\n", "", "<a/> <v=\"xyz"},
+        {"add - / b", 1, "",
+         "<stdin>:1:6: error: cannot add 'b' after this tag, since nothing "
+         "after it is read: the input ends inside a value\n",
+         "", "<a/> <v=\"xyz"},
     };
     for (const Case& c : cases) {
         const std::string path = File("c.marl", config);
@@ -396,7 +403,8 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
     EXPECT_EQ(Marl("set -i link.marl server/port 1").status, 0);
     EXPECT_TRUE(fs::is_symlink(dir + "/link.marl"));
     EXPECT_EQ(Slurp(path), with("80", "1"));
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
     const Outcome full = Marl("set c.marl server/port 2", "", "/dev/full");
     EXPECT_EQ(full.status, 2);
     EXPECT_EQ(full.err, "marl: cannot write to standard output: No space left on device\n");

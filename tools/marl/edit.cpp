@@ -104,11 +104,11 @@ struct EditCommand {
 // Parses the command line and checks what every editing command checks before reading FILE;
 // -1 when the command should run, otherwise the status to exit with.
 int Start(int argc, char** argv, const EditCommand& command, Request& request) {
-    const int parsed = ParseOptions(argc, argv, command.line, request.operands,
-                                    [&](int option, const char*) {
-                                        (option == 'i' ? request.inPlace : request.flag) = true;
-                                        return true;
-                                    });
+    const int parsed =
+        ParseOptions(argc, argv, command.line, request.operands, [&](int option, const char*) {
+            (option == 'i' ? request.inPlace : request.flag) = true;
+            return true;
+        });
     if (parsed >= 0) return parsed;
     if (request.operands.size() < command.least) return WrongUsage(command.needs, command.help);
     if (request.inPlace && request.operands[0] == "-") {
@@ -185,8 +185,8 @@ std::optional<marl::tag> Reach(marl::Document& document, const std::string& path
 int RunSet(int argc, char** argv) {
     const char* const help = "marl set --help";
     Request request;
-    const EditCommand set{{":hip", kSetOptions, kSetUsage}, 3,
-                          "set needs a FILE, a PATH and a VALUE", help};
+    const EditCommand set{
+        {":hip", kSetOptions, kSetUsage}, 3, "set needs a FILE, a PATH and a VALUE", help};
     if (const int stop = Start(argc, argv, set, request); stop >= 0) return stop;
     const std::vector<std::string>& operands = request.operands;
     if (operands.size() % 2 == 0) return WrongUsage("set takes a VALUE for each PATH", help);
@@ -213,8 +213,8 @@ int RunSet(int argc, char** argv) {
 int RunAdd(int argc, char** argv) {
     const char* const help = "marl add --help";
     Request request;
-    const EditCommand add{{":hic", kAddOptions, kAddUsage}, 3,
-                          "add needs a FILE, a PATH and a NAME", help};
+    const EditCommand add{
+        {":hic", kAddOptions, kAddUsage}, 3, "add needs a FILE, a PATH and a NAME", help};
     if (const int stop = Start(argc, argv, add, request); stop >= 0) return stop;
     const std::vector<std::string>& operands = request.operands;
     if (operands.size() > (request.flag ? 3u : 4u)) {
@@ -250,8 +250,8 @@ int RunAdd(int argc, char** argv) {
 int RunRemove(int argc, char** argv) {
     const char* const help = "marl rm --help";
     Request request;
-    const EditCommand rm{{":hi", kRemoveOptions, kRemoveUsage}, 2, "rm needs a FILE and a PATH",
-                         help};
+    const EditCommand rm{
+        {":hi", kRemoveOptions, kRemoveUsage}, 2, "rm needs a FILE and a PATH", help};
     if (const int stop = Start(argc, argv, rm, request); stop >= 0) return stop;
     const std::vector<std::string>& operands = request.operands;
     std::vector<const std::string*> paths;
