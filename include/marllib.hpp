@@ -1227,7 +1227,7 @@ private:
         const auto loaded = static_cast<int32_t>(tags_.size());
         assert(layout.tags().size() == tags_.size());  // the reader that Source was made with
         std::vector<text_edit> edits;
-        std::vector<std::vector<tag>> at_end(layout.open_at_end().size() + 1);  // by depth
+        std::vector<end_entries> at_end(layout.open_at_end().size() + 1);  // by depth
         struct level {
             collection held;
             int32_t container;  // its tag; -1 for the top level
@@ -1257,7 +1257,7 @@ private:
             if (added.empty()) continue;
             const text_layout::opening opening = layout.opening_for(here.container, last);
             if (opening.at < 0) {
-                at_end[depth_at_end(layout, here.container)] = std::move(added);
+                at_end[depth_at_end(layout, here.container)] = {std::move(added), last};
                 continue;
             }
             check_room(layout, opening.at, added.front());
@@ -1325,6 +1325,13 @@ private:
         return std::move(out.text);
     }
 
+    // New entries of a collection that go at the end of the text, with the collection's last
+    // entry from the text (-1 for none).
+    struct end_entries {
+        std::vector<tag> tags;
+        int32_t last = -1;
+    };
+
     // Where a container that the text leaves open stands among those open at its end: 1 for
     // the outermost; 0 for the top level.
     static std::size_t depth_at_end(const text_layout& layout, int32_t container) {
@@ -1335,13 +1342,13 @@ private:
 
     // The tags that go at the end of the text, deepest first: the entries of the containers
     // left open, each closed once something that stands outside it follows.
-    void end_lines(const text_layout& layout, const std::vector<std::vector<tag>>& at_end,
+    void end_lines(const text_layout& layout, const std::vector<end_entries>& at_end,
                    std::vector<text_edit>& edits) const {
         const auto first = std::find_if(at_end.begin(), at_end.end(),
-                                        [](const std::vector<tag>& tags) { return !tags.empty(); });
+                                        [](const end_entries& e) { return !e.tags.empty(); });
         if (first == at_end.end()) return;
         const auto outermost = static_cast<std::size_t>(first - at_end.begin());
-        check_room(layout, layout.size(), first->front());
+        check_room(layout, layout.size(), first->tags.front());
         const std::vector<int32_t>& open = layout.open_at_end();
         // A removed container takes the text to its end with it: nothing in it is closed.
         std::size_t depth =
@@ -1349,11 +1356,10 @@ private:
             open.begin();
         std::string lines;
         for (;; --depth) {
-            const std::vector<tag>& tags = at_end[depth];
+            const end_entries& entries = at_end[depth];
             const int32_t container = depth == 0 ? -1 : open[depth - 1];
-            if (!tags.empty()) {
-                lines +=
-                    print_lines(tags, lead_for(layout, container, last_loaded(container)), layout);
+            if (!entries.tags.empty()) {
+                lines += print_lines(entries.tags, lead_for(layout, container, entries.last), layout);
             }
             if (depth == outermost) break;
             lines += std::string(layout.indentation(layout.place(container).begin)) + "</>";
@@ -1362,17 +1368,6 @@ private:
         text_layout::opening end = layout.opening_at_end();
         if (end.drops_last_end) lines.resize(lines.size() - layout.line_end().size());
         edits.push_back({end.at, end.at, end.before + lines});
-    }
-
-    // The last entry from the text of a container (-1: the top level), or -1.
-    int32_t last_loaded(int32_t container) const {
-        const collection held =
-            container < 0 ? Document::root : document_.collection_of(tag(container));
-        int32_t last = -1;
-        for (const tag t : document_.children(held)) {
-            if (t.index() < static_cast<int32_t>(tags_.size())) last = t.index();
-        }
-        return last;
     }
 
     // New lines at offset would be read; otherwise throws, naming the place that stops it.

@@ -149,35 +149,28 @@ int Finish(const marl::Source& source, const Request& request) {
     return WriteFile(request.inPlace ? request.operands[0] : "-", fill) ? kSuccess : kTrouble;
 }
 
-// The tag at path, with the containers missing along it made when `make` holds (as the last
-// step's leaf, or container when `leafLast` is false); a step can only be made as the next
-// tag of its name. Nothing when a step finds no tag, or a leaf where a container is needed
-// (`blocked` then names that step's tag).
+// The tag at path, as marl get finds it; when `make` holds, a step that finds nothing but
+// would be the next tag of its name is made on the way: a container, and a leaf for the last
+// step. Nothing when a step finds no tag, or a leaf where a container is needed (`blocked`
+// then names that leaf).
 std::optional<marl::tag> Reach(marl::Document& document, const std::string& path, bool make,
                                std::optional<marl::tag>& blocked) {
     const std::vector<marl::path_step> steps = *marl::parse_path(path);
-    marl::collection in = marl::Document::root;
-    std::optional<marl::tag> found;
-    for (std::size_t i = 0; i < steps.size(); ++i) {
-        const std::vector<marl::tag> same = document.children(in, steps[i].name);
-        const auto nth = static_cast<std::size_t>(steps[i].nth);
-        if (nth <= same.size()) {
-            found = same[nth - 1];
-        } else if (make && nth == same.size() + 1) {
-            found = i + 1 < steps.size() ? document.add_container(in, steps[i].name)
-                                         : document.add_leaf(in, steps[i].name);
-        } else {
+    return marl::follow_path(
+        steps, marl::Document::root,
+        [&](marl::collection in, const marl::path_step& step) -> std::optional<marl::tag> {
+            const std::vector<marl::tag> same = document.children(in, step.name);
+            const auto nth = static_cast<std::size_t>(step.nth);
+            if (nth <= same.size()) return same[nth - 1];
+            if (!make || nth != same.size() + 1) return std::nullopt;
+            return &step == &steps.back() ? document.add_leaf(in, step.name)
+                                          : document.add_container(in, step.name);
+        },
+        [&](marl::tag t) -> std::optional<marl::collection> {
+            if (!document.is_leaf(t)) return document.collection_of(t);
+            blocked = t;
             return std::nullopt;
-        }
-        if (i + 1 < steps.size()) {
-            if (document.is_leaf(*found)) {
-                blocked = found;
-                return std::nullopt;
-            }
-            in = document.collection_of(*found);
-        }
-    }
-    return found;
+        });
 }
 
 }  // namespace
