@@ -1359,7 +1359,8 @@ private:
             const end_entries& entries = at_end[depth];
             const int32_t container = depth == 0 ? -1 : open[depth - 1];
             if (!entries.tags.empty()) {
-                lines += print_lines(entries.tags, lead_for(layout, container, entries.last), layout);
+                const std::string lead = lead_for(layout, container, entries.last);
+                lines += print_lines(entries.tags, lead, layout);
             }
             if (depth == outermost) break;
             lines += std::string(layout.indentation(layout.place(container).begin)) + "</>";
