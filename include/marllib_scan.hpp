@@ -84,22 +84,27 @@ inline const char* FindOpen(const char* from, const char* to) {
 
 // The first byte in [at, end) that ends a name ('=', '/' or '>'), or end. Sets escapes when
 // an escape byte comes before it. Names are short, so whole 16-byte groups are tested at
-// once where the processor can.
+// once where the processor can: the end bytes and the escape byte in one mask, so that a name
+// without escapes (nearly all) ends at the mask's first bit; an escape first is rare, and the
+// scan then goes on past it.
 inline const char* ScanName(const char* at, const char* end, bool& escapes) {
 #if defined(MARLLIB_SCAN_SSE2)
-    for (; end - at >= 16; at += 16) {
+    while (end - at >= 16) {
         const __m128i bytes = Load16(at);
-        const int ends = Matches(bytes, MarlFormat::kNameEnds[0]) |
-                         Matches(bytes, MarlFormat::kNameEnds[1]) |
-                         Matches(bytes, MarlFormat::kNameEnds[2]);
-        const int escapeBytes = Matches(bytes, kEscape);
-        // Escapes are rare: their mask is looked at only when it is not empty.
-        if (ends != 0) {
-            const int first = __builtin_ctz(static_cast<unsigned>(ends));
-            if (escapeBytes != 0 && (escapeBytes & ((1 << first) - 1)) != 0) escapes = true;
-            return at + first;
+        const __m128i stops = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(MarlFormat::kNameEnds[0])),
+                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8(MarlFormat::kNameEnds[1]))),
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(MarlFormat::kNameEnds[2])),
+                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8(kEscape))));
+        const int found = _mm_movemask_epi8(stops);
+        if (found == 0) {
+            at += 16;
+            continue;
         }
-        if (escapeBytes != 0) escapes = true;
+        at += __builtin_ctz(static_cast<unsigned>(found));
+        if (*at != kEscape) return at;
+        escapes = true;
+        ++at;
     }
 #endif
     for (; at < end; ++at) {
