@@ -36,6 +36,18 @@
 #include "marllib_format.hpp"
 #include "marllib_scan.hpp"
 
+// Tells the optimiser a fact that the code around it guarantees, so that the checks of a
+// callee folded into the reader (a name's length, say) go away; checked in debug builds.
+#if !defined(NDEBUG)
+#define MARLLIB_ASSUME(fact) assert(fact)
+#elif defined(__GNUC__)
+#define MARLLIB_ASSUME(fact) (static_cast<bool>(fact) ? void(0) : __builtin_unreachable())
+#elif defined(_MSC_VER)
+#define MARLLIB_ASSUME(fact) __assume(fact)
+#else
+#define MARLLIB_ASSUME(fact) void(0)
+#endif
+
 namespace MarlParser {
 
 // Why the last Invalid event was raised, or why reading stopped without one.
@@ -307,6 +319,7 @@ bool BasicParser<Target>::ReadName(const char* const name) {
     cursor = at;
     nameStart = Offset(name);
     const auto length = static_cast<int32_t>(at - name);
+    MARLLIB_ASSUME(length >= 1 && name != nullptr);  // a name has at least one byte
     nameLength = length;
     if (at == end) {
         problem = Problem::UnclosedName;
@@ -361,10 +374,11 @@ bool BasicParser<Target>::ReadValue(const char* const name, const char* const eq
     if (*cursor != '>') return RaiseInvalid(Problem::BadQuote, false);
     ++cursor;
     const auto length = static_cast<int32_t>(cursor - value - 2);
+    const auto nameBytes = static_cast<int32_t>(equals - name);
+    MARLLIB_ASSUME(length >= 0 && nameBytes >= 1 && name != nullptr && value != nullptr);
     valueStart = Offset(value);
     valueLength = length;
-    handler.Leaf(name, static_cast<int32_t>(equals - name), value, length,
-                 {nameEscapes, doubled});
+    handler.Leaf(name, nameBytes, value, length, {nameEscapes, doubled});
     return More();
 }
 
