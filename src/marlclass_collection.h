@@ -25,10 +25,6 @@ public:
     // document's, the same for every call.
     void Reserve(DS::Arena& arena) {
         if (count < capacity) return;
-        if (capacity == 0) {
-            capacity = 1;  // the entry goes into the object
-            return;
-        }
         if (capacity == 1) {
             int32_t* const array = arena.AllocateArray<int32_t>(2);
             array[0] = place.single;
@@ -40,8 +36,7 @@ public:
     }
     void AppendReserved(int32_t tag) noexcept {
         assert(count < capacity && "AppendReserved without a Reserve");
-        // Only the first entry can go into the object: an array is taken for the second, so
-        // an empty collection still has its single inline slot.
+        // Only the first entry goes into the object: an array is taken for the second.
         assert((count > 0 || capacity == 1) && "an empty collection with an array");
         if (count == 0) {
             place.single = tag;
@@ -57,7 +52,9 @@ public:
 
 private:
     int32_t count = 0;
-    int32_t capacity = 0;  // the indices there is room for: 0 or 1 in place.single
+    // The indices there is room for: 1 in place.single from the start, so that the first entry
+    // needs no growth step (most containers hold one or a few).
+    int32_t capacity = 1;
     union Place {
         int32_t single;  // with capacity 0 or 1
         int32_t* items;  // with a larger capacity: an array from the arena
