@@ -319,7 +319,7 @@ bool BasicParser<Target>::ReadName(const char* const name) {
     cursor = at;
     nameStart = Offset(name);
     const auto length = static_cast<int32_t>(at - name);
-    MARLLIB_ASSUME(length >= 1 && name != nullptr);  // a name has at least one byte
+    MARLLIB_ASSUME(length >= 1);  // a name has at least one byte
     nameLength = length;
     if (at == end) {
         problem = Problem::UnclosedName;
@@ -375,7 +375,7 @@ bool BasicParser<Target>::ReadValue(const char* const name, const char* const eq
     ++cursor;
     const auto length = static_cast<int32_t>(cursor - value - 2);
     const auto nameBytes = static_cast<int32_t>(equals - name);
-    MARLLIB_ASSUME(length >= 0 && nameBytes >= 1 && name != nullptr && value != nullptr);
+    MARLLIB_ASSUME(length >= 0 && nameBytes >= 1);
     valueStart = Offset(value);
     valueLength = length;
     handler.Leaf(name, nameBytes, value, length, {nameEscapes, doubled});
