@@ -48,7 +48,7 @@ public:
 
     // Count() tag indices at Items(), in the order the tags were added.
     int32_t Count() const { return count; }
-    const int32_t* Items() const { return capacity <= 1 ? &place.single : place.items; }
+    const int32_t* Items() const { return capacity == 1 ? &place.single : place.items; }
 
 private:
     int32_t count = 0;
@@ -56,7 +56,7 @@ private:
     // needs no growth step (most containers hold one or a few).
     int32_t capacity = 1;
     union Place {
-        int32_t single;  // with capacity 0 or 1
+        int32_t single;  // with capacity 1
         int32_t* items;  // with a larger capacity: an array from the arena
     } place{0};
 };
