@@ -34,10 +34,10 @@ inline constexpr NameBytes kNameBytes{};
 
 #if defined(__SSE2__) && defined(__GNUC__)
 #define MARLLIB_SCAN_SSE2 1
+// The lanes of the 16 bytes that equal c, all ones, the others zero.
+inline __m128i Equals(__m128i bytes, char c) { return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)); }
 // The positions of the bytes equal to c among 16 bytes, as bits (lowest bit first byte).
-inline int Matches(__m128i bytes, char c) {
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)));
-}
+inline int Matches(__m128i bytes, char c) { return _mm_movemask_epi8(Equals(bytes, c)); }
 inline __m128i Load16(const char* at) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
 }
@@ -91,11 +91,11 @@ inline const char* ScanName(const char* at, const char* end, bool& escapes) {
 #if defined(MARLLIB_SCAN_SSE2)
     while (end - at >= 16) {
         const __m128i bytes = Load16(at);
-        const __m128i stops = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(MarlFormat::kNameEnds[0])),
-                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8(MarlFormat::kNameEnds[1]))),
-            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(MarlFormat::kNameEnds[2])),
-                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8(kEscape))));
+        const __m128i stops =
+            _mm_or_si128(_mm_or_si128(Equals(bytes, MarlFormat::kNameEnds[0]),
+                                      Equals(bytes, MarlFormat::kNameEnds[1])),
+                         _mm_or_si128(Equals(bytes, MarlFormat::kNameEnds[2]),
+                                      Equals(bytes, kEscape)));
         const int found = _mm_movemask_epi8(stops);
         if (found == 0) {
             at += 16;
