@@ -1,65 +1,68 @@
-// MarlClass::Collection: an ordered list of tag indices, owned by a document.
-// Its index array comes from the document's arena and goes with it.
+// MarlClass::Collection: an ordered list of tags, owned by a document.
+//
+// The list is a chain through the tags themselves (Tag::Next), from the first to the last, so
+// a collection is four numbers and appending to it is a store or two: no array to grow, and
+// no copy of the entries as the list gets long. A collection also knows the collection that
+// holds its container, so that a builder climbs out of it without a stack of its own.
 #ifndef MARLLIB_MARLCLASS_COLLECTION_H
 #define MARLLIB_MARLCLASS_COLLECTION_H
 
 #include <cassert>
 #include <cstdint>
+#include <type_traits>
 
-#include "ds.h"
-#include "ds_arena.h"
+#include "marlclass_tag.h"
 #include "marllib.h"
 
 namespace MarlClass {
 
-// A collection with one entry, as every container of a chain of nested ones has, keeps it in
-// the object itself; an array is taken from the arena from the second entry on. An empty
-// collection takes nothing but the object.
 class Collection : public Marl::Collection {
 public:
-    Collection() = default;
-    Collection(const Collection&) = delete;
-    Collection& operator=(const Collection&) = delete;
+    // What Up() gives for the root, which no container holds.
+    static constexpr int32_t kNoUp = -2;
 
-    // Makes room for one more index, so that AppendReserved cannot fail. arena is the
-    // document's, the same for every call.
-    void Reserve(DS::Arena& arena) {
-        if (count < capacity) return;
-        if (capacity == 1) {
-            int32_t* const array = arena.AllocateArray<int32_t>(2);
-            array[0] = place.single;
-            place.items = array;
-            capacity = 2;
-            return;
-        }
-        DS::Collection<int32_t, int32_t>(&count, &capacity, &place.items, &arena).reserve();
+    // Leaves every field unset, so that a table can make room for records it has not filled
+    // without touching that memory; Empty() gives one to use.
+    Collection() = default;
+    // An empty collection whose container is held by collection up (-1 for the root).
+    static Collection Empty(int32_t up) {
+        Collection empty;
+        empty.first = Tag::kNoNext;
+        empty.last = Tag::kNoNext;
+        empty.count = 0;
+        empty.up = up;
+        return empty;
     }
-    void AppendReserved(int32_t tag) noexcept {
-        assert(count < capacity && "AppendReserved without a Reserve");
-        // Only the first entry goes into the object: an array is taken for the second.
-        assert((count > 0 || capacity == 1) && "an empty collection with an array");
+
+    // Appends tag, the index of a new tag of tags (the document's tag table) that no
+    // collection holds yet. Never fails.
+    void Append(Tag* tags, int32_t tag) noexcept {
+        assert(tags[tag].Next() == Tag::kNoNext && "a tag already in a collection");
         if (count == 0) {
-            place.single = tag;
+            first = tag;
         } else {
-            place.items[count] = tag;
+            tags[last].SetNext(tag);
         }
+        last = tag;
         ++count;
     }
 
-    // Count() tag indices at Items(), in the order the tags were added.
+    // Count() tags, in the order they were added: the first, and then each one's Next().
     int32_t Count() const { return count; }
-    const int32_t* Items() const { return capacity == 1 ? &place.single : place.items; }
+    int32_t First() const { return first; }
+    // The index of the collection that holds this one's container (-1 for the root), or kNoUp.
+    int32_t Up() const { return up; }
 
 private:
-    int32_t count = 0;
-    // The indices there is room for: 1 in place.single from the start, so that the first entry
-    // needs no growth step (most containers hold one or a few).
-    int32_t capacity = 1;
-    union Place {
-        int32_t single;  // with capacity 1
-        int32_t* items;  // with a larger capacity: an array from the arena
-    } place{0};
+    int32_t first;  // Tag::kNoNext when empty
+    int32_t last;   // Tag::kNoNext when empty
+    int32_t count;
+    int32_t up;
 };
+
+static_assert(std::is_trivially_copyable<Collection>::value &&
+                  std::is_trivially_default_constructible<Collection>::value,
+              "the collection table copies its records as it grows and reserves them untouched");
 
 }  // namespace MarlClass
 

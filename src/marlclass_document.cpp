@@ -6,14 +6,10 @@
 namespace MarlClass {
 
 Document::~Document() {
-    // Tags and collections live in the arena and need no destructor call; values set later
-    // live in the heap blocks. Both go with their members.
+    // Tags and collections are records of the tables and need no destructor call; their
+    // bytes live in the arena, values set later in the heap blocks. Both go with their members.
     delete[] tags;
     delete[] collections;
-}
-
-Collection* Document::NewCollection() {
-    return new (arena.Allocate(sizeof(Collection), alignof(Collection))) Collection();
 }
 
 // GetTags returns CheckCollection's codes as AddTag does, so the two functions must give the
@@ -46,32 +42,33 @@ int32_t Document::AddLeaf(int32_t collection, const char* name, int32_t length,
     return AddLeafTo(*MutableCollectionAt(collection), name, length, value, valueLength);
 }
 
+Collection& Document::GrowCollectionsKeeping(Collection& target) {
+    const int32_t index = IndexOf(target);
+    CollectionTable().reserve();
+    return KnownCollection(index);
+}
+
+inline Collection& Document::ReserveCollectionKeeping(Collection& target) {
+    if (collectionCount < collectionCapacity) return target;
+    return GrowCollectionsKeeping(target);
+}
+
 int32_t Document::AddContainerTo(Collection& target, const char* name, int32_t length,
                                  Collection*& own) {
-    auto collectionTable = CollectionTable();
-    collectionTable.reserve();
+    Collection& into = ReserveCollectionKeeping(target);
     if (!Tag::ValidName(name, length)) {
         // A container refused for its name still leaves its new collection behind, unreferenced.
-        collectionTable.appendReserved(NewCollection());
+        collections[collectionCount++] = Collection::Empty(IndexOf(into));
         return MARLLIB_ADDTAG_BAD_NAME;
     }
-
     // Everything that can fail comes first and changes nothing that can be seen: room in the
-    // tables, then the new objects. Only then is the tag linked in.
+    // tables, then the tag and its bytes. Only then is it counted and linked in.
     TagTable().reserve();
-    target.Reserve(arena);
-    // The new collection and the tag, with its name, take one piece of the arena.
-    char* const piece = static_cast<char*>(
-        arena.Allocate(sizeof(Collection) + Tag::Size(length, 0), alignof(Tag)));
-    static_assert(sizeof(Collection) % alignof(Tag) == 0 && alignof(Collection) <= alignof(Tag),
-                  "a tag can follow a collection");
-    Collection* const fresh = new (piece) Collection();
-    Tag* const tag = Tag::CreateContainerAt(piece + sizeof(Collection), name, length,
-                                            collectionCount);
-
-    collectionTable.appendReserved(fresh);
-    own = fresh;
-    return Link(target, tag);
+    Tag::CreateAt(&tags[tagCount], arena, name, length, false, collectionCount);
+    own = &collections[collectionCount];
+    *own = Collection::Empty(IndexOf(into));
+    ++collectionCount;
+    return Link(into);
 }
 
 int32_t Document::AddLeafTo(Collection& target, const char* name, int32_t length,
@@ -79,14 +76,13 @@ int32_t Document::AddLeafTo(Collection& target, const char* name, int32_t length
     if (!Tag::ValidName(name, length)) return MARLLIB_ADDTAG_BAD_NAME;
     // As for a container: room first, then the tag, then the links.
     TagTable().reserve();
-    target.Reserve(arena);
-    return Link(target, Tag::Create(arena, name, length, true, -1, value, valueLength));
+    Tag::CreateAt(&tags[tagCount], arena, name, length, true, -1, value, valueLength);
+    return Link(target);
 }
 
-int32_t Document::Link(Collection& target, Tag* tag) noexcept {
-    target.AppendReserved(tagCount);
-    TagTable().appendReserved(tag);
-    return tagCount - 1;
+int32_t Document::Link(Collection& target) noexcept {
+    target.Append(tags, tagCount);
+    return tagCount++;
 }
 
 int32_t Document::GetCollection(int32_t tag) const {
@@ -123,7 +119,9 @@ int32_t Document::GetTags(int32_t collection, int32_t* out, int32_t max) const {
     if (const int32_t failure = CheckCollection(collection)) return failure;
     const Collection* const list = CollectionAt(collection);
     if (out != nullptr && max > 0) {
-        std::copy(list->Items(), list->Items() + std::min(max, list->Count()), out);
+        const int32_t wanted = std::min(max, list->Count());
+        int32_t tag = list->First();
+        for (int32_t i = 0; i < wanted; ++i, tag = tags[tag].Next()) out[i] = tag;
     }
     return list->Count();
 }
@@ -131,21 +129,19 @@ int32_t Document::GetTags(int32_t collection, int32_t* out, int32_t max) const {
 int32_t Document::GetTagsByName(int32_t collection, const char* name, int32_t length,
                                 int32_t* out, int32_t max) const {
     if (out == nullptr || max <= 0 || CheckCollection(collection) != 0) return 0;
-    const Collection* const list = CollectionAt(collection);
-    const int32_t* const items = list->Items();
     int32_t written = 0;
-    for (int32_t i = 0; i < list->Count() && written < max; ++i) {
-        if (TagAt(items[i])->NameEquals(name, length)) out[written++] = items[i];
+    for (int32_t tag = CollectionAt(collection)->First(); tag != Tag::kNoNext && written < max;
+         tag = tags[tag].Next()) {
+        if (tags[tag].NameEquals(name, length)) out[written++] = tag;
     }
     return written;
 }
 
 int32_t Document::GetTagByName(int32_t collection, const char* name, int32_t length) const {
     if (CheckCollection(collection) != 0) return MARLLIB_GETTAGBYNAME_NOT_FOUND;
-    const Collection* const list = CollectionAt(collection);
-    const int32_t* const items = list->Items();
-    for (int32_t i = 0; i < list->Count(); ++i) {
-        if (TagAt(items[i])->NameEquals(name, length)) return items[i];
+    for (int32_t tag = CollectionAt(collection)->First(); tag != Tag::kNoNext;
+         tag = tags[tag].Next()) {
+        if (tags[tag].NameEquals(name, length)) return tag;
     }
     return MARLLIB_GETTAGBYNAME_NOT_FOUND;
 }

@@ -1,9 +1,9 @@
 // MarlClass::Document: a tree of tags held in two flat tables.
 //
-// All tags sit in one table in creation order and all collections in another; a container
-// tag names its own collection by index, and collection index -1 names the root, which the
-// document holds itself. Nothing is ever removed, so every index keeps its meaning for the
-// document's whole life.
+// All tags sit in one table of records in creation order and all collections in another; a
+// container tag names its own collection by index, and collection index -1 names the root,
+// which the document holds itself. A collection chains its tags through the tag records.
+// Nothing is ever removed, so every index keeps its meaning for the document's whole life.
 #ifndef MARLLIB_MARLCLASS_DOCUMENT_H
 #define MARLLIB_MARLCLASS_DOCUMENT_H
 
@@ -21,9 +21,8 @@
 namespace MarlClass {
 
 class Document : public Marl::Document {
-    // Tags, collections, collections' index arrays, loaded values and grown name fields live
-    // here until the document goes; declared first so that it outlives everything that points
-    // into it.
+    // Longer names, loaded values and grown name fields live here until the document goes;
+    // declared first so that it outlives everything that points into it.
     DS::Arena arena;
     // Values set after a tag was made, each freed when it is replaced (see Tag).
     DS::HeapBlocks heap;
@@ -57,22 +56,27 @@ public:
     // For a builder that fills the document in text order and keeps the collection it fills
     // (MarlClass::Handler): AddLeaf and AddTag of a container into target, a collection of this
     // document, without looking it up; otherwise the same checks and results. own receives a
-    // new container's collection.
+    // new container's collection. A container may move the collection table, and target
+    // with it: a builder then goes on with own, or looks its collection up again.
     int32_t AddLeafTo(Collection& target, const char* name, int32_t length, const char* value,
                       int32_t valueLength);
     int32_t AddContainerTo(Collection& target, const char* name, int32_t length,
                            Collection*& own);
-    // The collection at an index (the root for kRoot), to be filled; null out of range.
+    // The collection at an index (the root for kRoot), to be filled; null out of range. Valid
+    // until the next container is added.
     Collection* MutableCollectionAt(int32_t collection) {
         if (collection == kRoot) return &root;
-        return HasCollection(collection) ? static_cast<Collection*>(collections[collection])
-                                         : nullptr;
+        return HasCollection(collection) ? &collections[collection] : nullptr;
     }
     // MutableCollectionAt without the range check, for an index that this document gave out
     // (kRoot or one below CollectionCount()), as a builder's stack holds them.
     Collection& KnownCollection(int32_t collection) {
         assert((collection == kRoot || HasCollection(collection)) && "a collection never given out");
-        return collection == kRoot ? root : *static_cast<Collection*>(collections[collection]);
+        return collection == kRoot ? root : collections[collection];
+    }
+    // The index of a collection of this document (kRoot for the root).
+    int32_t IndexOf(const Collection& collection) const {
+        return &collection == &root ? kRoot : static_cast<int32_t>(&collection - collections);
     }
     // Makes room in the tables for moreTags tags and moreContainers containers beyond those
     // held, so that a reader that knows what comes does not copy the tables as they grow.
@@ -94,16 +98,16 @@ public:
 
     // The tables, read-only: the number of tags and of collections (the root not counted), the
     // tag at an index and the collection at an index (the root for kRoot), or null for an
-    // index out of range.
+    // index out of range. A tag pointer is valid until the next tag is added, a collection
+    // pointer until the next container is.
     int32_t TagCount() const { return tagCount; }
     int32_t CollectionCount() const { return collectionCount; }
     const Tag* TagAt(int32_t tag) const {
-        return HasTag(tag) ? static_cast<const Tag*>(tags[tag]) : nullptr;
+        return HasTag(tag) ? &tags[tag] : nullptr;
     }
     const Collection* CollectionAt(int32_t collection) const {
         if (collection == kRoot) return &root;
-        return HasCollection(collection) ? static_cast<const Collection*>(collections[collection])
-                                         : nullptr;
+        return HasCollection(collection) ? &collections[collection] : nullptr;
     }
 
 private:
@@ -111,29 +115,32 @@ private:
     bool HasCollection(int32_t collection) const {
         return collection >= 0 && collection < collectionCount;
     }
-    Tag* MutableTagAt(int32_t tag) { return HasTag(tag) ? static_cast<Tag*>(tags[tag]) : nullptr; }
+    Tag* MutableTagAt(int32_t tag) { return HasTag(tag) ? &tags[tag] : nullptr; }
     // The views through which the tables grow.
-    DS::Collection<Marl::Tag*, int32_t> TagTable() { return {&tagCount, &tagCapacity, &tags}; }
-    DS::Collection<Marl::Collection*, int32_t> CollectionTable() {
+    DS::Collection<Tag, int32_t> TagTable() { return {&tagCount, &tagCapacity, &tags}; }
+    DS::Collection<Collection, int32_t> CollectionTable() {
         return {&collectionCount, &collectionCapacity, &collections};
     }
 
-    // Appends a new tag to target and to the tag table, both of which have room for it, and
+    // Counts the tag just made in the next slot of the tag table, appends it to target and
     // returns its index.
-    int32_t Link(Collection& target, Tag* tag) noexcept;
-    // A new, empty collection in the arena, not yet in the collection table.
-    Collection* NewCollection();
+    int32_t Link(Collection& target) noexcept;
+    // Makes room for one more collection; target, a collection of this document, is where it
+    // is afterwards.
+    Collection& ReserveCollectionKeeping(Collection& target);
+    // Grows the collection table by one (slow path, out of line), as ReserveCollectionKeeping.
+    Collection& GrowCollectionsKeeping(Collection& target);
     // 0 when the collection exists, otherwise MARLLIB_ADDTAG_NO_COLLECTION or
     // MARLLIB_ADDTAG_BELOW_ROOT, which AddTag, AddLeaf and GetTags all return as they are.
     int32_t CheckCollection(int32_t collection) const;
 
-    Collection root;                    // collection index kRoot
+    Collection root = Collection::Empty(Collection::kNoUp);  // collection index kRoot
     int32_t tagCount = 0;
-    int32_t tagCapacity = 0;                   // the tags that tags has room for
-    Marl::Tag** tags = nullptr;                // tagCount tags, in creation order
+    int32_t tagCapacity = 0;              // the tags that tags has room for
+    Tag* tags = nullptr;                  // tagCount tags, in creation order
     int32_t collectionCount = 0;
-    int32_t collectionCapacity = 0;            // the collections that collections has room for
-    Marl::Collection** collections = nullptr;  // collectionCount collections, in creation order
+    int32_t collectionCapacity = 0;       // the collections that collections has room for
+    Collection* collections = nullptr;    // collectionCount collections, in creation order
 };
 
 }  // namespace MarlClass

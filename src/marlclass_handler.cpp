@@ -1,51 +1,49 @@
 #include "marlclass_handler.h"
 
-#include "ds.h"
-
 namespace MarlClass {
 
-Handler::~Handler() { delete[] parentStack; }
-
-DS::Collection<int32_t, int32_t> Handler::ParentStack() {
-    return {&parentCount, &parentCapacity, &parentStack};
+int32_t Handler::Depth() const {
+    int32_t depth = droppedDepth;
+    for (int32_t at = Current(); at != Document::kRoot; ++depth) {
+        at = document->CollectionAt(at)->Up();
+    }
+    return depth;
 }
 
 MARLLIB_FLATTEN void Handler::Leaf(const char* name, int32_t nameLength, const char* value,
                                    int32_t valueLength) {
-    if (droppedDepth > 0) return;
+    if (target == nullptr) return;  // dropped
     document->AddLeafTo(*target, name, nameLength, value, valueLength);
 }
 
 MARLLIB_FLATTEN void Handler::Tree(const char* name, int32_t nameLength) {
-    if (droppedDepth > 0) {
+    if (target == nullptr) {
         ++droppedDepth;
         return;
     }
-    // Room on the stack first, so that a failed allocation leaves the builder in step.
-    auto stack = ParentStack();
-    stack.reserve();
     Collection* own = nullptr;
-    if (document->AddContainerTo(*target, name, nameLength, own) < 0) {
+    if (!Tag::ValidName(name, nameLength)) {
+        // The document refuses it (and may move its collection table doing so): the place to
+        // go on afterwards is kept as an index.
+        resume = document->IndexOf(*target);
+        document->AddContainerTo(*target, name, nameLength, own);
+        target = nullptr;
         droppedDepth = 1;
         return;
     }
-    // Every collection on the stack is distinct (each container has its own), so the
-    // duplicate scan of push is not needed.
-    stack.appendReserved(current);
-    current = document->CollectionCount() - 1;  // own is the newest collection
+    document->AddContainerTo(*target, name, nameLength, own);
     target = own;
 }
 
 void Handler::End() {
-    if (droppedDepth > 0) {
-        --droppedDepth;
+    if (target == nullptr) {
+        if (--droppedDepth == 0) target = &document->KnownCollection(resume);
         return;
     }
     // A closing tag with no open container is ignored.
-    if (parentCount == 0) return;
-    // A plain pop: the slot left behind needs no clearing.
-    current = parentStack[--parentCount];
-    target = &document->KnownCollection(current);
+    const int32_t up = target->Up();
+    if (up == Collection::kNoUp) return;
+    target = &document->KnownCollection(up);
 }
 
 }  // namespace MarlClass

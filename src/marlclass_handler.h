@@ -6,7 +6,6 @@
 
 #include <cstdint>
 
-#include "ds.h"
 #include "marlclass_document.h"
 #include "marllib_reader.hpp"
 
@@ -25,7 +24,6 @@ public:
     // Fills document, which stays the caller's.
     explicit Handler(Document* document)
         : document(document), target(document->MutableCollectionAt(Document::kRoot)) {}
-    ~Handler() override;
 
     void Leaf(const char* name, int32_t nameLength, const char* value,
               int32_t valueLength) override;
@@ -33,27 +31,21 @@ public:
     void End() override;
     void Invalid() override {}
 
-    // Makes room for depth open containers at once, so that the parent stack is not copied as
-    // it grows, for a reader that knows how deep the text can nest (no deeper than it has
-    // containers). Throws std::bad_alloc when the room cannot be had; nothing changes then.
-    void ReserveDepth(int32_t depth) { ParentStack().reserve(depth); }
-
     // The collection that receives new tags, and the number of open containers.
-    int32_t Current() const { return current; }
-    int32_t Depth() const { return parentCount; }
+    int32_t Current() const {
+        return target != nullptr ? document->IndexOf(*target) : resume;
+    }
+    int32_t Depth() const;
 
 private:
-    DS::Collection<int32_t, int32_t> ParentStack();
-
     Document* document;
-    int32_t parentCount = 0;       // the parent stack: the collection that holds each open
-    int32_t* parentStack = nullptr;  // container, outermost first
-    int32_t parentCapacity = 0;
-    int32_t current = Document::kRoot;
-    Collection* target;  // the collection at index current, held so that no tag looks it up
+    // The collection that receives new tags, held so that no tag looks it up; looked up again
+    // whenever a container may have moved the collection table. Null inside a dropped region.
+    Collection* target;
     // Containers opened inside one whose add failed, counting that one. Everything in such a
-    // region is dropped; when it closes, building goes on in the collection that was current.
+    // region is dropped; when it closes, building goes on in collection resume.
     int32_t droppedDepth = 0;
+    int32_t resume = Document::kRoot;
 };
 
 }  // namespace MarlClass

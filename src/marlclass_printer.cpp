@@ -23,16 +23,20 @@ struct UncheckedWrite {
 using TextOutput = MarlFormat::BufferedOutput<UncheckedWrite>;
 
 // The document's tables as the format's printer walks them. A collection's entries are a
-// cursor over its index array, the walk's only state for each level.
+// cursor along its chain of tags, the walk's only state for each level.
 class DocumentTree {
 public:
     explicit DocumentTree(const Document& document) : document(document) {}
 
     struct Entries {
-        const int32_t* next;
-        const int32_t* end;
-        bool done() const { return next == end; }
-        int32_t take() { return *next++; }
+        const Document* document;
+        int32_t next;
+        bool done() const { return next == Tag::kNoNext; }
+        int32_t take() {
+            const int32_t taken = next;
+            next = document->TagAt(taken)->Next();
+            return taken;
+        }
     };
     // The format's printer reads these members (cppcheck does not follow it there).
     struct Node {
@@ -44,8 +48,8 @@ public:
         const Collection* below;  // a container's collection
     };
 
-    static Entries entries(const Collection& collection) {
-        return {collection.Items(), collection.Items() + collection.Count()};
+    Entries entries(const Collection& collection) const {
+        return {&document, collection.First()};
     }
     Node node(int32_t index) const {
         const Tag& tag = *document.TagAt(index);

@@ -33,16 +33,18 @@ int32_t Tag::GetValue(char* buffer, int32_t max) const {
 
 bool Tag::SetName(DS::Arena& arena, const char* bytes, int32_t length) {
     if (!ValidName(bytes, length)) return false;
-    if (length > nameRoom) {
+    if (length > nameRoom && length > kInlineName) {
         // The new name covers every byte stored so far; a full field, zero past the name,
         // leaves room for any later name, so a tag takes at most one.
         char* const field = arena.AllocateArray<char>(kNameMax);
         std::memcpy(field, bytes, static_cast<size_t>(length));
         std::memset(field + length, 0, static_cast<size_t>(kNameMax - length));
-        name = field;
+        nameBytes.outside = field;
         nameRoom = kNameMax;
     } else {
-        std::memmove(name, bytes, static_cast<size_t>(length));
+        // In place, or a short name that grows inside the tag (covering what was stored).
+        std::memmove(MutableName(), bytes, static_cast<size_t>(length));
+        if (length > nameRoom) nameRoom = static_cast<int8_t>(length);
     }
     nameLength = static_cast<int8_t>(length);
     return true;
@@ -50,7 +52,7 @@ bool Tag::SetName(DS::Arena& arena, const char* bytes, int32_t length) {
 
 int32_t Tag::GetName(char* buffer) const {
     if (buffer != nullptr) {
-        std::memcpy(buffer, name, static_cast<size_t>(nameRoom));
+        std::memcpy(buffer, Name(), static_cast<size_t>(nameRoom));
         std::memset(buffer + nameRoom, 0, static_cast<size_t>(kNameMax - nameRoom));
     }
     return nameLength;
@@ -58,7 +60,7 @@ int32_t Tag::GetName(char* buffer) const {
 
 bool Tag::NameEquals(const char* query, int32_t length) const {
     return query != nullptr && length == nameLength &&
-           std::memcmp(name, query, static_cast<size_t>(length)) == 0;
+           std::memcmp(Name(), query, static_cast<size_t>(length)) == 0;
 }
 
 }  // namespace MarlClass

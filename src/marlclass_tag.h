@@ -17,46 +17,56 @@ namespace MarlClass {
 // The name behaves as a 64-byte field of which the first NameLength() bytes are the name:
 // GetName hands out all 64 bytes, zero past the name on a new tag, and a rename to a shorter
 // name leaves the tail of the earlier one in place. Only the bytes that were ever written are
-// stored (nameRoom of them); the rest of the field reads as zeros. Most names are short, so a
-// tag takes a fraction of the memory of a full field.
+// stored (nameRoom of them); the rest of the field reads as zeros. Most names are short: up to
+// kInlineName bytes are stored in the tag itself, longer ones in its arena.
 //
-// A tag owns none of its bytes. Its name and the value it was created with live in the arena
-// it was created in, right behind it, and so does the full name field that a longer rename
-// takes; a value set later lives in the heap blocks that SetValue is given, until it is
-// replaced. A tag therefore needs no destructor: it goes with its arena.
+// A tag is a record of its document's tag table, which copies it as the table grows; it owns
+// none of its bytes. Its longer name and the value it was created with live in the arena it
+// was created with, and so does the full name field that a longer rename takes; a value set
+// later lives in the heap blocks that SetValue is given, until it is replaced. A tag therefore
+// needs no destructor: its bytes go with their arena.
+//
+// The tags of one collection are chained in their order by Next(), so that appending to a
+// collection is a store or two and a collection needs no array of its own.
 class Tag : public Marl::Tag {
 public:
     static constexpr int32_t kNameMax = MARLLIB_NAME_MAX;
+    // The longest name kept in the tag itself.
+    static constexpr int32_t kInlineName = 8;
+    // What Next() gives for the last tag of its collection.
+    static constexpr int32_t kNoNext = -1;
 
-    // A new tag in arena, with its name bytes right behind it, or null when the name is null
-    // or its length is outside 1..64. A leaf always gets collection -1, whatever is passed,
-    // and keeps valueLength bytes of value (if value is not null and valueLength positive)
-    // right behind its name; a container gets no value. The tag lives as long as the arena.
-    // (Inline: a reader calls it once per tag it reads.)
+    // Leaves every field unset, so that a table can make room for records it has not filled
+    // without touching that memory.
+    Tag() = default;
+
+    // A new tag at place (room for a Tag, aligned for one), or null when the name is null or
+    // its length is outside 1..64. A leaf always gets collection -1, whatever is passed, and
+    // keeps valueLength bytes of value (if value is not null and valueLength positive); a
+    // container gets no value. A longer name and the value take one piece of arena; if that
+    // throws, place is untouched. (Inline: a reader calls it once per tag it reads.)
+    static Tag* CreateAt(void* place, DS::Arena& arena, const char* name, int32_t length,
+                         bool isLeaf, int32_t collection, const char* value = nullptr,
+                         int32_t valueLength = 0) {
+        if (!ValidName(name, length)) return nullptr;
+        if (!isLeaf || value == nullptr || valueLength < 0) valueLength = 0;
+        const int32_t outside = length > kInlineName ? length : 0;
+        char* bytes = nullptr;
+        if (outside + valueLength > 0) {
+            bytes = arena.AllocateArray<char>(static_cast<size_t>(outside + valueLength));
+        }
+        Tag* const tag = new (place) Tag;  // left unset: Fill sets every field
+        tag->Fill(name, length, isLeaf, isLeaf ? -1 : collection, bytes, value, valueLength);
+        return tag;
+    }
+    // CreateAt for a tag of its own in arena.
     static Tag* Create(DS::Arena& arena, const char* name, int32_t length, bool isLeaf,
                        int32_t collection, const char* value = nullptr,
                        int32_t valueLength = 0) {
         if (!ValidName(name, length)) return nullptr;
-        if (!isLeaf || value == nullptr || valueLength < 0) valueLength = 0;
-        void* const place = arena.Allocate(Size(length, valueLength), alignof(Tag));
-        return new (place) Tag(name, length, isLeaf, isLeaf ? -1 : collection, value, valueLength);
+        return CreateAt(arena.Allocate(sizeof(Tag), alignof(Tag)), arena, name, length, isLeaf,
+                        collection, value, valueLength);
     }
-    // A new container at place, which has room for Size(length, 0) bytes aligned for a Tag
-    // (for a caller that takes one piece of an arena for the tag and more), with its name
-    // bytes right behind it; the name must be valid. It lives as long as that memory.
-    static Tag* CreateContainerAt(void* place, const char* name, int32_t length,
-                                  int32_t collection) {
-        assert(ValidName(name, length));
-        return new (place) Tag(name, length, false, collection, nullptr, 0);
-    }
-    // The bytes that a tag with a valid name of length bytes and valueLength value bytes
-    // takes, itself included.
-    static constexpr size_t Size(int32_t length, int32_t valueLength) {
-        return sizeof(Tag) + static_cast<size_t>(length) + static_cast<size_t>(valueLength);
-    }
-
-    Tag(const Tag&) = delete;
-    Tag& operator=(const Tag&) = delete;
 
     // Replaces the value with a copy of the bytes taken from heap, which must be the same
     // blocks for every SetValue of this tag; false for a container. See marllib_SetValue for
@@ -65,7 +75,8 @@ public:
     // Copies min(max, stored bytes) bytes to buffer (if any) and returns ValueLength().
     int32_t GetValue(char* buffer, int32_t max) const;
     // Replaces the name; false (old name kept) for a null name or a length outside 1..64. A
-    // name longer than any before takes a full name field from arena, the tag's own arena.
+    // name longer than any before and than kInlineName takes a full name field from arena,
+    // the arena the tag was created with.
     bool SetName(DS::Arena& arena, const char* name, int32_t length);
     // Copies the whole 64-byte name field to buffer (if not null) and returns NameLength().
     int32_t GetName(char* buffer) const;
@@ -77,8 +88,9 @@ public:
         return name != nullptr && length >= 1 && length <= kNameMax;
     }
 
-    // The name's bytes (NameLength() of them count) and length, 1 to 64.
-    const char* Name() const { return name; }
+    // The name's bytes (NameLength() of them count) and length, 1 to 64. The bytes of a short
+    // name are inside the tag: the pointer is valid until the tag table is next changed.
+    const char* Name() const { return IsInline() ? nameBytes.inside : nameBytes.outside; }
     int32_t NameLength() const { return nameLength; }
     bool IsLeaf() const { return isLeaf; }
     // ValueLength() bytes, or null when the tag holds no value bytes.
@@ -87,21 +99,35 @@ public:
     int32_t ValueLength() const { return valueLength; }
     // A container's own collection index; -1 for a leaf.
     int32_t CollectionIndex() const { return collection; }
+    // The index of the tag after this one in its collection, or kNoNext.
+    int32_t Next() const { return next; }
+    void SetNext(int32_t tag) { next = tag; }
 
 private:
-    // A tag whose name and value bytes follow it in the same piece of memory.
-    Tag(const char* name, int32_t length, bool isLeaf, int32_t collection, const char* value,
-        int32_t valueLength)
-        : name(reinterpret_cast<char*>(this + 1)),
-          value(valueLength > 0 ? this->name + length : nullptr),
-          valueLength(valueLength),
-          collection(collection),
-          nameLength(static_cast<int8_t>(length)),
-          nameRoom(static_cast<int8_t>(length)),
-          isLeaf(isLeaf) {
-        CopyBytes(this->name, name, length);
-        if (valueLength > 0) CopyBytes(this->value, value, valueLength);
+    // Sets every field: a tag of the next collection entry's kind, last in its collection.
+    // bytes has room for the name if it is longer than kInlineName, followed by the value.
+    void Fill(const char* name, int32_t length, bool leaf, int32_t own, char* bytes,
+              const char* valueBytes, int32_t valueBytesLength) {
+        char* stored = nameBytes.inside;
+        if (length > kInlineName) {
+            stored = bytes;
+            nameBytes.outside = bytes;
+            bytes += length;
+        }
+        CopyBytes(stored, name, length);
+        value = valueBytesLength > 0 ? bytes : nullptr;
+        if (valueBytesLength > 0) CopyBytes(bytes, valueBytes, valueBytesLength);
+        valueLength = valueBytesLength;
+        collection = own;
+        next = kNoNext;
+        nameLength = static_cast<int8_t>(length);
+        nameRoom = static_cast<int8_t>(length);
+        isLeaf = leaf;
+        valueOnHeap = false;
     }
+
+    bool IsInline() const { return nameRoom <= kInlineName; }
+    char* MutableName() { return IsInline() ? nameBytes.inside : nameBytes.outside; }
 
     // Copies length bytes; short runs, the usual names and values, without a library call,
     // which would cost more than the copy.
@@ -114,24 +140,34 @@ private:
         } else if (length >= 4) {
             std::memcpy(to, from, 4);
             std::memcpy(to + length - 4, from + length - 4, 4);
-        } else {
-            for (int32_t i = 0; i < length; ++i) to[i] = from[i];
+        } else if (length > 0) {
+            // One to three bytes: the first, the middle and the last cover them all.
+            to[0] = from[0];
+            to[length / 2] = from[length / 2];
+            to[length - 1] = from[length - 1];
         }
     }
 
-    // Largest first, so that a tag takes 32 bytes on a 64-bit system (its name follows).
-    char* name;           // nameRoom bytes, the name first
+    // Largest first, so that a tag takes 32 bytes on a 64-bit system.
+    union NameBytes {
+        char inside[kInlineName];  // with nameRoom up to kInlineName
+        char* outside;             // nameRoom bytes in the arena otherwise
+    } nameBytes;
     char* value;          // valueLength bytes, or null when the tag holds no value bytes
     int32_t valueLength;  // 0 without value; negative only if SetValue was given a negative length
     int32_t collection;   // a container's own collection index; -1 for a leaf
+    int32_t next;         // the next tag of the same collection, or kNoNext
     int8_t nameLength;    // 1 to 64
-    int8_t nameRoom;      // bytes stored at name: the longest name the tag has had, or 64
+    int8_t nameRoom;      // name bytes stored: the longest name the tag has had, or 64
     bool isLeaf;
-    bool valueOnHeap = false;  // value is a block of SetValue's heap blocks, not arena bytes
+    bool valueOnHeap;     // value is a block of SetValue's heap blocks, not arena bytes
 };
 
+static_assert(std::is_trivially_copyable<Tag>::value &&
+                  std::is_trivially_default_constructible<Tag>::value,
+              "the tag table copies its records as it grows and reserves them untouched");
 static_assert(std::is_trivially_destructible<Tag>::value,
-              "tags go with their arena, without a destructor call");
+              "tags go with their table and their bytes with the arena, without destructor calls");
 
 }  // namespace MarlClass
 

@@ -124,10 +124,8 @@ Outlook Foresee(const char* text, int32_t length) {
 // directly, and all of the reading, the decoding and the building of a tag is compiled into
 // this one loop: no call per tag. (The reader is a local here, so the compiler keeps its
 // state in registers and drops the stores of its diagnostic views, which nothing reads.)
-MARLLIB_FLATTEN void Read(MarlClass::Document& document, const char* text, int32_t length,
-                          int32_t containers) {
+MARLLIB_FLATTEN void Read(MarlClass::Document& document, const char* text, int32_t length) {
     MarlClass::Handler builder(&document);
-    builder.ReserveDepth(containers);
     MarlParser::BasicParser<MarlClass::Handler> parser(&builder, text, length);
     while (parser.Parse()) {
     }
@@ -144,7 +142,7 @@ std::unique_ptr<MarlClass::Document> LoadText(const char* text, int32_t length) 
     const Outlook outlook = Foresee(text, length);
     document->ReserveTables(outlook.tags, outlook.containers);
     document->ExpectBytes(static_cast<size_t>(length));
-    Read(*document, text, length, outlook.containers);
+    Read(*document, text, length);
     return document;
 }
 

@@ -181,12 +181,17 @@ private:
 // Compares the trees under two collections: names, kinds, values and order.
 void ExpectSameTree(const Document& a, int32_t ca, const Document& b, int32_t cb,
                     const std::string& where) {
-    const MarlClass::Collection& la = *a.CollectionAt(ca);
-    const MarlClass::Collection& lb = *b.CollectionAt(cb);
-    ASSERT_EQ(la.Count(), lb.Count()) << where;
-    for (int32_t i = 0; i < la.Count(); ++i) {
-        const MarlClass::Tag& ta = *a.TagAt(la.Items()[i]);
-        const MarlClass::Tag& tb = *b.TagAt(lb.Items()[i]);
+    const auto entries = [](const Document& d, int32_t c) {
+        std::vector<int32_t> out(static_cast<size_t>(d.CollectionAt(c)->Count()));
+        d.GetTags(c, out.data(), static_cast<int32_t>(out.size()));
+        return out;
+    };
+    const std::vector<int32_t> la = entries(a, ca);
+    const std::vector<int32_t> lb = entries(b, cb);
+    ASSERT_EQ(la.size(), lb.size()) << where;
+    for (size_t i = 0; i < la.size(); ++i) {
+        const MarlClass::Tag& ta = *a.TagAt(la[i]);
+        const MarlClass::Tag& tb = *b.TagAt(lb[i]);
         const std::string at = where + "/" + std::to_string(i);
         ASSERT_EQ(std::string(ta.Name(), static_cast<size_t>(ta.NameLength())),
                   std::string(tb.Name(), static_cast<size_t>(tb.NameLength()))) << at;
