@@ -238,8 +238,21 @@ public:
     int32_t RawValueLength() const { return valueLength; }
 
 private:
+    // When this many bytes are left from the cursor, a step reads the whole of a usual tag
+    // without a test for the end of the input: the search for '<' looks at the near bytes,
+    // the name at the group after its first byte, and then come its end byte and one more.
+    static constexpr ptrdiff_t kRoomy = Scan::kNear + Scan::kGroup + 2;
+
     bool RaiseInvalid(Problem why, bool more);
+    // The steps from a tag's '<' on. Roomy: the step began with kRoomy bytes left and found
+    // its '<' among the near bytes (a name: that it ended within its first group), so the
+    // reads that the tests for the end of the input guard are known to be in bounds.
+    template <bool kRoomyStep>
+    bool ReadTag(const char* open);
+    template <bool kRoomyStep>
     bool ReadName(const char* name);
+    template <bool kRoomyName>
+    bool EndName(const char* name, const char* at, bool escapes);
     bool ReadValue(const char* name, const char* equals, bool nameEscapes);
     bool More() const { return cursor < end; }
     int32_t Offset(const char* at) const { return static_cast<int32_t>(at - data); }
@@ -285,43 +298,71 @@ bool BasicParser<Target>::Parse() {
     if (cursor >= end) return false;
     problem = Problem::None;
 
-    // Everything up to the next '<' is skipped.
-    const char* const open = Scan::FindOpen(cursor, end);
+    // Everything up to the next '<' is skipped. Most tags start among the near bytes.
+    const char* open = nullptr;
+    if (end - cursor >= kRoomy) {
+        open = Scan::FindOpenNear(cursor);
+        if (open != nullptr) return ReadTag<true>(open);
+        open = Scan::FindByte(cursor + Scan::kNear, end, '<');
+    } else {
+        open = Scan::FindOpen(cursor, end);
+    }
     if (open == nullptr) {
         cursor = end;
         return false;
     }
-    constructStart = Offset(open);
-
-    // No tag takes fewer bytes from its '<' on; this also makes the two reads below safe
-    // without further tests.
+    // No tag takes fewer bytes from its '<' on; this also makes the reads of the next two
+    // bytes safe without further tests.
     if (end - open < MarlFormat::kShortestTagText) {
+        constructStart = Offset(open);
         cursor = end;
         return RaiseInvalid(Problem::TagCutOff, false);
     }
+    return ReadTag<false>(open);
+}
 
-    if (open[1] != '/') return ReadName(open + 1);
+template <typename Target>
+template <bool kRoomyStep>
+bool BasicParser<Target>::ReadTag(const char* const open) {
+    constructStart = Offset(open);
+    if (open[1] != '/') return ReadName<kRoomyStep>(open + 1);
     cursor = open + 2;
     if (*cursor == '>') {
         ++cursor;
         handler.End();
-        return More();
+        return kRoomyStep || More();
     }
     return RaiseInvalid(Problem::BadClose, true);
 }
 
 template <typename Target>
+template <bool kRoomyStep>
 bool BasicParser<Target>::ReadName(const char* const name) {
     // The first name byte is taken whatever it is; the name runs to the first '>', '/' or '='.
     bool escapes = *name == MarlFormat::kEscape;
-    const char* const at = Scan::ScanName(name + 1, end, escapes);
+    if (kRoomyStep) {
+        if (const char* const at = Scan::ScanNameGroup(name + 1)) {
+            return EndName<true>(name, at, escapes);
+        }
+    }
+    const char* const at = Scan::ScanName(name + 1, end, escapes);  // before escapes is read
+    return EndName<false>(name, at, escapes);
+}
+
+template <typename Target>
+template <bool kRoomyName>
+bool BasicParser<Target>::EndName(const char* const name, const char* const at,
+                                  const bool escapes) {
     assert(at > name && at <= end);
+    assert(!kRoomyName || end - at >= 2);
     cursor = at;
     nameStart = Offset(name);
     const auto length = static_cast<int32_t>(at - name);
     MARLLIB_ASSUME(length >= 1);  // a name has at least one byte
+    // A name that ended in its first group is too short to be cut: the cut folds away.
+    MARLLIB_ASSUME(!kRoomyName || length <= Scan::kGroup + 1);
     nameLength = length;
-    if (at == end) {
+    if (!kRoomyName && at == end) {
         problem = Problem::UnclosedName;
         return false;
     }
@@ -330,10 +371,10 @@ bool BasicParser<Target>::ReadName(const char* const name) {
         case '>':
             ++cursor;
             handler.Tree(name, length, escapes);
-            return More();
+            return kRoomyName || More();
         case '/':
             ++cursor;
-            if (More() && *cursor == '>') {
+            if ((kRoomyName || More()) && *cursor == '>') {
                 // The cursor stays on the '>', which the next step skips as text.
                 valueStart = -1;
                 valueLength = 0;

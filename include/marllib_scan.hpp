@@ -61,17 +61,31 @@ inline const char* FindByte(const char* from, const char* to, char c) {
 #endif
 }
 
-// The first '<' in [from, to), or null. Tags mostly follow a line end and a little
-// indentation, so a few bytes are looked at one by one before the search goes to memchr.
-// (One by one, the next byte's address is known at once; the processor runs ahead on the
-// predicted branch instead of waiting for a computed position.)
+// How many bytes FindOpenNear and ScanNameGroup look at.
+constexpr ptrdiff_t kNear = 16;
+constexpr ptrdiff_t kGroup = 16;
+
+// The first '<' among the kNear bytes at from, which must all be readable, or null. Tags
+// mostly follow a line end and a little indentation, so most searches end here: in one
+// 16-byte compare where the processor has SSE2, byte by byte elsewhere.
+inline const char* FindOpenNear(const char* from) {
+#if defined(MARLLIB_SCAN_SSE2)
+    const int found = Matches(Load16(from), '<');
+    return found != 0 ? from + __builtin_ctz(static_cast<unsigned>(found)) : nullptr;
+#else
+    ptrdiff_t i = 0;
+    for (; i < kNear; ++i) {
+        if (from[i] == '<') break;
+    }
+    return i < kNear ? from + i : nullptr;
+#endif
+}
+
+// The first '<' in [from, to), or null: the near bytes first, then memchr.
 inline const char* FindOpen(const char* from, const char* to) {
-    constexpr ptrdiff_t kNear = 16;
     if (to - from >= kNear) {
         // The common case, with the bound tested once instead of at every byte.
-        for (ptrdiff_t i = 0; i < kNear; ++i) {
-            if (from[i] == '<') return from + i;
-        }
+        if (const char* const open = FindOpenNear(from)) return open;
         from += kNear;
     } else {
         for (; from < to; ++from) {
@@ -82,6 +96,34 @@ inline const char* FindOpen(const char* from, const char* to) {
     return FindByte(from, to, '<');
 }
 
+#if defined(__SSE2__) && defined(__GNUC__)
+// The bytes of a group that end a name ('=', '/', '>') or escape in one, as bits.
+inline int NameStops(const char* at) {
+    const __m128i bytes = Load16(at);
+    const __m128i stops = _mm_or_si128(
+        _mm_or_si128(Equals(bytes, MarlFormat::kNameEnds[0]), Equals(bytes, MarlFormat::kNameEnds[1])),
+        _mm_or_si128(Equals(bytes, MarlFormat::kNameEnds[2]), Equals(bytes, kEscape)));
+    return _mm_movemask_epi8(stops);
+}
+#endif
+
+// The byte that ends a name among the kGroup bytes at at, which must all be readable, when it
+// comes before any escape byte; otherwise null, and ScanName has to look.
+inline const char* ScanNameGroup(const char* at) {
+#if defined(MARLLIB_SCAN_SSE2)
+    const int found = NameStops(at);
+    if (found == 0) return nullptr;
+    at += __builtin_ctz(static_cast<unsigned>(found));
+    return *at != kEscape ? at : nullptr;
+#else
+    for (const char* const last = at + kGroup; at < last; ++at) {
+        const NameByte kind = kNameBytes[*at];
+        if (kind != kPlain) return kind == kEnd ? at : nullptr;
+    }
+    return nullptr;
+#endif
+}
+
 // The first byte in [at, end) that ends a name ('=', '/' or '>'), or end. Sets escapes when
 // an escape byte comes before it. Names are short, so whole 16-byte groups are tested at
 // once where the processor can: the end bytes and the escape byte in one mask, so that a name
@@ -89,16 +131,10 @@ inline const char* FindOpen(const char* from, const char* to) {
 // scan then goes on past it.
 inline const char* ScanName(const char* at, const char* end, bool& escapes) {
 #if defined(MARLLIB_SCAN_SSE2)
-    while (end - at >= 16) {
-        const __m128i bytes = Load16(at);
-        const __m128i stops =
-            _mm_or_si128(_mm_or_si128(Equals(bytes, MarlFormat::kNameEnds[0]),
-                                      Equals(bytes, MarlFormat::kNameEnds[1])),
-                         _mm_or_si128(Equals(bytes, MarlFormat::kNameEnds[2]),
-                                      Equals(bytes, kEscape)));
-        const int found = _mm_movemask_epi8(stops);
+    while (end - at >= kGroup) {
+        const int found = NameStops(at);
         if (found == 0) {
-            at += 16;
+            at += kGroup;
             continue;
         }
         at += __builtin_ctz(static_cast<unsigned>(found));
