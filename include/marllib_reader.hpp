@@ -381,7 +381,7 @@ bool BasicParser<Target>::EndName(const char* const name, const char* const at,
                 handler.Leaf(name, length, nullptr, 0, {escapes, false});
                 return true;
             }
-            return RaiseInvalid(Problem::BadLeafEnd, More());
+            return RaiseInvalid(Problem::BadLeafEnd, kRoomyName || More());
         default:
             return ReadValue(name, at, escapes);
     }

@@ -108,13 +108,13 @@ private:
     // bytes has room for the name if it is longer than kInlineName, followed by the value.
     void Fill(const char* name, int32_t length, bool leaf, int32_t own, char* bytes,
               const char* valueBytes, int32_t valueBytesLength) {
-        char* stored = nameBytes.inside;
         if (length > kInlineName) {
-            stored = bytes;
             nameBytes.outside = bytes;
+            CopyBytes(bytes, name, length);
             bytes += length;
+        } else {
+            CopyShort(nameBytes.inside, name, length);
         }
-        CopyBytes(stored, name, length);
         value = valueBytesLength > 0 ? bytes : nullptr;
         if (valueBytesLength > 0) CopyBytes(bytes, valueBytes, valueBytesLength);
         valueLength = valueBytesLength;
@@ -134,10 +134,17 @@ private:
     static void CopyBytes(char* to, const char* from, int32_t length) {
         if (length > 64) {
             std::memcpy(to, from, static_cast<size_t>(length));
-        } else if (length >= 8) {
+        } else if (length > 8) {
             for (int32_t i = 0; i + 8 < length; i += 8) std::memcpy(to + i, from + i, 8);
             std::memcpy(to + length - 8, from + length - 8, 8);
-        } else if (length >= 4) {
+        } else {
+            CopyShort(to, from, length);
+        }
+    }
+    // The same for up to 8 bytes: two overlapping 4-byte copies cover 4 to 8.
+    static void CopyShort(char* to, const char* from, int32_t length) {
+        assert(length <= 8);
+        if (length >= 4) {
             std::memcpy(to, from, 4);
             std::memcpy(to + length - 4, from + length - 4, 4);
         } else if (length > 0) {
