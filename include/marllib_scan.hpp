@@ -61,15 +61,22 @@ inline const char* FindByte(const char* from, const char* to, char c) {
 #endif
 }
 
-// How many bytes FindOpenNear and ScanNameGroup look at.
-constexpr ptrdiff_t kNear = 16;
+// How many bytes FindOpenNear and ScanNameGroup look at. The near bytes begin with a few
+// looked at one by one: there most tags start, right after a line end (one by one, the next
+// byte's address is known at once, and the processor runs ahead on the predicted branch
+// instead of waiting for a position computed from a compare of 16 bytes).
+constexpr ptrdiff_t kNearOneByOne = 4;
+constexpr ptrdiff_t kNear = kNearOneByOne + 16;
 constexpr ptrdiff_t kGroup = 16;
 
-// The first '<' among the kNear bytes at from, which must all be readable, or null. Tags
-// mostly follow a line end and a little indentation, so most searches end here: in one
-// 16-byte compare where the processor has SSE2, byte by byte elsewhere.
+// The first '<' among the kNear bytes at from, which must all be readable, or null: the
+// first ones one by one, the rest in one 16-byte compare where the processor has SSE2.
 inline const char* FindOpenNear(const char* from) {
 #if defined(MARLLIB_SCAN_SSE2)
+    for (ptrdiff_t i = 0; i < kNearOneByOne; ++i) {
+        if (from[i] == '<') return from + i;
+    }
+    from += kNearOneByOne;
     const int found = Matches(Load16(from), '<');
     return found != 0 ? from + __builtin_ctz(static_cast<unsigned>(found)) : nullptr;
 #else

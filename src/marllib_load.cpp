@@ -17,9 +17,10 @@ namespace {
 // What a quick look at the text says the document will hold: every tag starts with a '<' that
 // no '/' follows, and every container ends with "</". For well-formed text whose values hold
 // no '<' the counts are exact (for long or sparse text, estimates: see Foresee); '<' in values and
-// malformed text make them too high, but never above what the text could hold: the tables
-// reserved from them never take more than four times the text's size, and only the entries
-// filled are touched. Counts too low only leave the tables to grow as they go.
+// malformed text make them too high, but never above what the text could hold (a tag for
+// every four bytes): the room reserved from them is never more than a tag record and a
+// collection record for every four bytes of text, and only the records filled are touched.
+// Counts too low only leave the tables to grow as they go.
 struct Outlook {
     int32_t tags = 0;
     int32_t containers = 0;

@@ -290,8 +290,8 @@ TEST_F(AllocationFailure, LoadFromFileRegistersAllOrNothing) {
     std::remove(path.c_str());
 }
 
-// A document whose tag table, collection table and collection 0 are all full (4 tags,
-// 2 collections, 2 entries in collection 0), so one more container grows each of them.
+// A document whose tag table and collection table are both full (4 tags, 2 collections), so
+// one more container grows each of them.
 void FullTables() {
     ASSERT_EQ(marllib_Create(), 0);
     ASSERT_EQ(marllib_AddTag(0, MARLLIB_ROOT, "outer", 5, false), 0);
@@ -303,8 +303,7 @@ void FullTables() {
 }
 
 TEST_F(AllocationFailure, AddTagAddsAllOrNothing) {
-    // The new container and its tag, and room in the collection table, collection 0 and
-    // the tag table.
+    // The new container and its tag, and room in the collection table and the tag table.
     const Outcome container =
         EveryFailure(FullTables, [] { return marllib_AddTag(0, 0, "new", 3, false); });
     EXPECT_EQ(container.result, 4);
@@ -314,7 +313,7 @@ TEST_F(AllocationFailure, AddTagAddsAllOrNothing) {
     const Outcome leaf =
         EveryFailure(FullTables, [] { return marllib_AddTag(0, 1, "x", 1, true); });
     EXPECT_EQ(leaf.result, 4);
-    EXPECT_GE(leaf.failurePoints, 1);  // the tag, and room in collection 1 and the tag table
+    EXPECT_GE(leaf.failurePoints, 1);  // room in the tag table
     Report("marllib_AddTag of a leaf", leaf);
 
     // A container refused for its name still adds its collection; that is all or nothing
@@ -401,12 +400,12 @@ std::string Crossings(int32_t swings) {
     return text;
 }
 
-// Every table's array (the document's, the collections', the builder's parent stack and the
-// printer's frame stack) comes from operator new, directly or through the document's arena,
-// and a grown table copies fewer bytes than its new array holds. So the bytes that loading
-// and printing ask of operator new bound what table growth allocates and copies. A table that
-// reallocated on every append at some size would ask for bytes in proportion to that size for
-// each tag there: about 6 GB for the siblings at depth 2^14 below, against some 200 kB of text.
+// Every table's array (the document's tables of tags and collections, and the printer's frame
+// stack) comes from operator new, and a grown table copies fewer bytes than its new array
+// holds. So the bytes that loading and printing ask of operator new bound what table growth
+// allocates and copies. A table that reallocated on every append at some size would ask for
+// bytes in proportion to that size for each tag there: about 6 GB for the siblings at depth
+// 2^14 below, against some 200 kB of text.
 TEST_F(AllocationFailure, LoadAndPrintAllocateLinearlyInTheInput) {
     const struct {
         const char* shape;
