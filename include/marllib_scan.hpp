@@ -103,13 +103,15 @@ inline const char* FindOpen(const char* from, const char* to) {
     return FindByte(from, to, '<');
 }
 
-#if defined(__SSE2__) && defined(__GNUC__)
+#if defined(MARLLIB_SCAN_SSE2)
 // The bytes of a group that end a name ('=', '/', '>') or escape in one, as bits.
 inline int NameStops(const char* at) {
     const __m128i bytes = Load16(at);
-    const __m128i stops = _mm_or_si128(
-        _mm_or_si128(Equals(bytes, MarlFormat::kNameEnds[0]), Equals(bytes, MarlFormat::kNameEnds[1])),
-        _mm_or_si128(Equals(bytes, MarlFormat::kNameEnds[2]), Equals(bytes, kEscape)));
+    using MarlFormat::kNameEnds;
+    const __m128i firstEnds =
+        _mm_or_si128(Equals(bytes, kNameEnds[0]), Equals(bytes, kNameEnds[1]));
+    const __m128i others = _mm_or_si128(Equals(bytes, kNameEnds[2]), Equals(bytes, kEscape));
+    const __m128i stops = _mm_or_si128(firstEnds, others);
     return _mm_movemask_epi8(stops);
 }
 #endif

@@ -14,9 +14,10 @@
 // across a size reallocates only when it reaches a size it never had.
 //
 // The library itself relies only on reserve and appendReserved: its tables are lists whose
-// values are distinct by construction, and the document fills its records in place. The rest (append, the index
-// operator, and the set operations push with its duplicate scan, remove and contains) is the
-// table's documented interface, kept for code that needs a small list or set.
+// values are distinct by construction, and the document fills its records in place. The rest
+// (append, pop, the index operator, and the set operations push with its duplicate scan,
+// remove and contains) is the table's documented interface, kept for code that needs a small
+// list or set.
 #ifndef MARLLIB_DS_H
 #define MARLLIB_DS_H
 

@@ -23,6 +23,7 @@ public:
 
     // Leaves every field unset, so that a table can make room for records it has not filled
     // without touching that memory; Empty() gives one to use.
+    // cppcheck-suppress uninitMemberVar
     Collection() = default;
     // An empty collection whose container is held by collection up (-1 for the root).
     static Collection Empty(int32_t up) {

@@ -42,7 +42,7 @@ int32_t Document::AddLeaf(int32_t collection, const char* name, int32_t length,
     return AddLeafTo(*MutableCollectionAt(collection), name, length, value, valueLength);
 }
 
-Collection& Document::GrowCollectionsKeeping(Collection& target) {
+Collection& Document::GrowCollectionsKeeping(const Collection& target) {
     const int32_t index = IndexOf(target);
     CollectionTable().reserve();
     return KnownCollection(index);

@@ -129,7 +129,7 @@ private:
     // is afterwards.
     Collection& ReserveCollectionKeeping(Collection& target);
     // Grows the collection table by one (slow path, out of line), as ReserveCollectionKeeping.
-    Collection& GrowCollectionsKeeping(Collection& target);
+    Collection& GrowCollectionsKeeping(const Collection& target);
     // 0 when the collection exists, otherwise MARLLIB_ADDTAG_NO_COLLECTION or
     // MARLLIB_ADDTAG_BELOW_ROOT, which AddTag, AddLeaf and GetTags all return as they are.
     int32_t CheckCollection(int32_t collection) const;

@@ -51,10 +51,8 @@ public:
         if (!ValidName(name, length)) return nullptr;
         if (!isLeaf || value == nullptr || valueLength < 0) valueLength = 0;
         const int32_t outside = length > kInlineName ? length : 0;
-        char* bytes = nullptr;
-        if (outside + valueLength > 0) {
-            bytes = arena.AllocateArray<char>(static_cast<size_t>(outside + valueLength));
-        }
+        const size_t size = static_cast<size_t>(outside) + static_cast<size_t>(valueLength);
+        char* const bytes = size > 0 ? arena.AllocateArray<char>(size) : nullptr;
         Tag* const tag = new (place) Tag;  // left unset: Fill sets every field
         tag->Fill(name, length, isLeaf, isLeaf ? -1 : collection, bytes, value, valueLength);
         return tag;

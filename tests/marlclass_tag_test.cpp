@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -42,28 +43,40 @@ TEST(Tag, NewNameFieldIsZeroedPastTheName) {
 }
 
 TEST(Tag, NameFieldReadsLikeSixtyFourBytesThroughRenames) {
-    // Each step renames the tag and gives what the 64-byte field must then hold.
-    const auto tag = Make("abc");
+    // Each step renames the tag and gives what the 64-byte field must then hold. Names of up
+    // to 8 bytes are kept inside the tag, longer ones outside: the steps cross that line.
     struct Step {
         std::string name;
         std::string field;  // the field's first bytes; the rest must be zero
     };
-    const Step steps[] = {
-        {"ab", "abc"},
-        {"abcdefgh", "abcdefgh"},  // outgrows the bytes stored for the first name
-        {"x", "xbcdefgh"},
-        {std::string(64, 'z'), std::string(64, 'z')},
-        {"q", "q" + std::string(63, 'z')},
+    const struct {
+        std::string first;
+        std::vector<Step> steps;
+    } runs[] = {
+        {"abc",
+         {{"ab", "abc"},
+          {"abcdefgh", "abcdefgh"},  // outgrows the bytes stored for the first name
+          {"x", "xbcdefgh"},
+          {"123456789", "123456789"},  // no longer fits inside the tag
+          {std::string(64, 'z'), std::string(64, 'z')},
+          {"q", "q" + std::string(63, 'z')}}},
+        {"abcdefghijkl",
+         {{"xy", "xycdefghijkl"},
+          {"123456789012", "123456789012"},
+          {"1234567890123", "1234567890123"}}},
     };
-    for (const Step& step : steps) {
-        const auto length = static_cast<int32_t>(step.name.size());
-        ASSERT_TRUE(tag->SetName(arena, step.name.data(), length));
-        char field[64];
-        std::memset(field, '?', sizeof field);
-        EXPECT_EQ(tag->GetName(field), length);
-        EXPECT_EQ(std::string(field, step.field.size()), step.field) << step.name;
-        for (size_t i = step.field.size(); i < 64; ++i) ASSERT_EQ(field[i], 0) << step.name;
-        EXPECT_TRUE(tag->NameEquals(step.name.data(), length));
+    for (const auto& run : runs) {
+        const auto tag = Make(run.first);
+        for (const Step& step : run.steps) {
+            const auto length = static_cast<int32_t>(step.name.size());
+            ASSERT_TRUE(tag->SetName(arena, step.name.data(), length));
+            char field[64];
+            std::memset(field, '?', sizeof field);
+            EXPECT_EQ(tag->GetName(field), length);
+            EXPECT_EQ(std::string(field, step.field.size()), step.field) << step.name;
+            for (size_t i = step.field.size(); i < 64; ++i) ASSERT_EQ(field[i], 0) << step.name;
+            EXPECT_TRUE(tag->NameEquals(step.name.data(), length));
+        }
     }
 }
 
