@@ -69,7 +69,7 @@ public:
         return HasCollection(collection) ? &collections[collection] : nullptr;
     }
     // MutableCollectionAt without the range check, for an index that this document gave out
-    // (kRoot or one below CollectionCount()), as a builder's stack holds them.
+    // (kRoot or one below CollectionCount()), as a collection's Up() is.
     Collection& KnownCollection(int32_t collection) {
         assert((collection == kRoot || HasCollection(collection)) && "a collection never given out");
         return collection == kRoot ? root : collections[collection];

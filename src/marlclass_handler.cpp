@@ -21,17 +21,17 @@ MARLLIB_FLATTEN void Handler::Tree(const char* name, int32_t nameLength) {
         ++droppedDepth;
         return;
     }
+    // The document refuses a bad name, and may move its collection table doing so: the place
+    // to go on after the dropped region is then taken as an index first.
+    const bool refused = !Tag::ValidName(name, nameLength);
+    if (refused) resume = document->IndexOf(*target);
     Collection* own = nullptr;
-    if (!Tag::ValidName(name, nameLength)) {
-        // The document refuses it (and may move its collection table doing so): the place to
-        // go on afterwards is kept as an index.
-        resume = document->IndexOf(*target);
-        document->AddContainerTo(*target, name, nameLength, own);
+    document->AddContainerTo(*target, name, nameLength, own);
+    if (refused) {
         target = nullptr;
         droppedDepth = 1;
         return;
     }
-    document->AddContainerTo(*target, name, nameLength, own);
     target = own;
 }
 
