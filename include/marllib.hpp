@@ -160,6 +160,69 @@ constexpr bool is_scalar_value =
     std::is_arithmetic_v<T> && !std::is_same_v<T, char> && !std::is_same_v<T, wchar_t> &&
     !std::is_same_v<T, char16_t> && !std::is_same_v<T, char32_t>;
 
+// Bytes in messages: printable ASCII as it is, every other byte (and '\\') as \xHH.
+inline std::string printable(std::string_view bytes) {
+    std::string shown;
+    for (const char byte : bytes) {
+        const auto c = static_cast<unsigned char>(byte);
+        if (c >= 0x20 && c < 0x7f && c != '\\') {
+            shown += static_cast<char>(c);
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            shown += hex;
+        }
+    }
+    return shown;
+}
+
+// A value in messages: its first bytes as printable shows them, and "…" for any more, so that
+// a message stays a line long whatever the value holds.
+inline std::string shown_value(std::string_view value) {
+    constexpr std::size_t kShownBytes = 40;
+    if (value.size() <= kShownBytes) return printable(value);
+    return printable(value.substr(0, kShownBytes)) + "\xE2\x80\xA6";  // U+2026
+}
+
+// How a value reads as a number or a bool.
+enum class reading { ok, not_that_kind, out_of_range };
+
+// Reads all of text as a T: a number as std::from_chars reads it, a bool as "true", "false",
+// "1" or "0".
+template <typename T>
+reading read_value(std::string_view text, T& result) {
+    if constexpr (std::is_same_v<T, bool>) {
+        result = text == "true" || text == "1";
+        return result || text == "false" || text == "0" ? reading::ok : reading::not_that_kind;
+    } else {
+        const char* const end = text.data() + text.size();
+        const std::from_chars_result read = std::from_chars(text.data(), end, result);
+        if (text.empty() || read.ptr != end) return reading::not_that_kind;
+        if (read.ec == std::errc::result_out_of_range) return reading::out_of_range;
+        return read.ec == std::errc() ? reading::ok : reading::not_that_kind;
+    }
+}
+
+// T's name as C++ writes it, for messages.
+template <typename T>
+const char* type_name() {
+    if constexpr (std::is_same_v<T, bool>) return "bool";
+    else if constexpr (std::is_same_v<T, float>) return "float";
+    else if constexpr (std::is_same_v<T, double>) return "double";
+    else if constexpr (std::is_same_v<T, long double>) return "long double";
+    else if constexpr (std::is_same_v<T, signed char>) return "signed char";
+    else if constexpr (std::is_same_v<T, unsigned char>) return "unsigned char";
+    else if constexpr (std::is_same_v<T, short>) return "short";
+    else if constexpr (std::is_same_v<T, unsigned short>) return "unsigned short";
+    else if constexpr (std::is_same_v<T, int>) return "int";
+    else if constexpr (std::is_same_v<T, unsigned>) return "unsigned int";
+    else if constexpr (std::is_same_v<T, long>) return "long";
+    else if constexpr (std::is_same_v<T, unsigned long>) return "unsigned long";
+    else if constexpr (std::is_same_v<T, long long>) return "long long";
+    else if constexpr (std::is_same_v<T, unsigned long long>) return "unsigned long long";
+    else return "number";
+}
+
 // A path that no file can have: one that holds a zero byte.
 inline void check_path(const std::string& path) {
     if (path.find('\0') != std::string::npos) {
@@ -566,11 +629,7 @@ public:
         }
         return follow_path(
             *steps, from,
-            [this](collection in, const path_step& step) -> std::optional<tag> {
-                const std::vector<tag> same = named(in, step.name);
-                if (static_cast<std::size_t>(step.nth) > same.size()) return std::nullopt;
-                return same[static_cast<std::size_t>(step.nth) - 1];
-            },
+            [this](collection in, const path_step& step) { return nth(in, step.name, step.nth); },
             [this](tag t) { return below(t); });
     }
     std::optional<tag> at(std::string_view path, tag from) const {
@@ -655,33 +714,23 @@ private:
 
     // text, the value of t, read as T; throws errc::bad_value unless all of it reads.
     template <typename T>
-    T read_as(tag t, const std::string& text) const {
+    T read_as(tag t, std::string_view text) const {
         T result{};
-        if (!parse(text, result)) {
-            throw error(errc::bad_value, where(t) + " holds \"" + text + "\", which is not " +
-                                             kind_of<T>());
-        }
-        return result;
+        const detail::reading read = detail::read_value(text, result);
+        if (read == detail::reading::ok) return result;
+        throw error(errc::bad_value,
+                    where(t) + " holds \"" + detail::shown_value(text) + "\", which is " +
+                        (read == detail::reading::out_of_range
+                             ? std::string("out of range for ") + detail::type_name<T>()
+                             : std::string("not ") + kind_of<T>()));
     }
 
     template <typename T>
-    static bool parse(const std::string& text, T& result) {
-        if constexpr (std::is_same_v<T, bool>) {
-            result = text == "true" || text == "1";
-            return result || text == "false" || text == "0";
-        } else {
-            const char* const end = text.data() + text.size();
-            const std::from_chars_result read = std::from_chars(text.data(), end, result);
-            return !text.empty() && read.ec == std::errc() && read.ptr == end;
-        }
-    }
-
-    template <typename T>
-    static std::string kind_of() {
+    static const char* kind_of() {
         if constexpr (std::is_same_v<T, bool>) return "a bool (true, false, 1 or 0)";
         else if constexpr (std::is_floating_point_v<T>) return "a number";
-        else if constexpr (std::is_signed_v<T>) return "an integer in range";
-        else return "an unsigned integer in range";
+        else if constexpr (std::is_signed_v<T>) return "an integer";
+        else return "an unsigned integer";
     }
 
     std::string document() const { return "document " + std::to_string(handle_); }
@@ -740,6 +789,22 @@ private:
                                                   found.data(), static_cast<int32_t>(found.size()));
         found.resize(static_cast<std::size_t>(got > 0 ? got : 0));
         return std::vector<tag>(found.begin(), found.end());
+    }
+
+    // The nth entry (from 1) named `name` of c, found by walking c to it: the first as find
+    // finds it, a later one through a list as long as n (no longer than c).
+    std::optional<tag> nth(collection c, std::string_view name, int32_t n) const {
+        if (n == 1) return find(c, name);
+        const int32_t entries = count(c);
+        // A name longer than a tag can hold matches no tag.
+        if (n < 1 || n > entries || name.size() > static_cast<std::size_t>(MARLLIB_NAME_MAX)) {
+            return std::nullopt;
+        }
+        std::vector<int32_t> found(static_cast<std::size_t>(n));
+        const int32_t got = marllib_GetTagsByName(handle_, c.index(), name.data(),
+                                                  static_cast<int32_t>(name.size()), found.data(), n);
+        if (got < n) return std::nullopt;
+        return tag(found.back());
     }
 
     tag add(collection into, std::string_view name, bool leaf) {
@@ -842,23 +907,15 @@ struct diagnostic {
     std::string message;
 };
 
-namespace detail {
+// The findings of each severity about a text, also those that were counted but not kept.
+struct problem_counts {
+    std::size_t errors = 0;
+    std::size_t warnings = 0;
+    std::size_t notes = 0;
+    std::size_t total() const { return errors + warnings + notes; }
+};
 
-// Bytes in messages: printable ASCII as it is, every other byte (and '\\') as \xHH.
-inline std::string printable(std::string_view bytes) {
-    std::string shown;
-    for (const char byte : bytes) {
-        const auto c = static_cast<unsigned char>(byte);
-        if (c >= 0x20 && c < 0x7f && c != '\\') {
-            shown += static_cast<char>(c);
-        } else {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            shown += hex;
-        }
-    }
-    return shown;
-}
+namespace detail {
 
 inline const char* label(severity level) {
     switch (level) {
@@ -884,8 +941,10 @@ inline const char* describe(problem why) {
 }
 
 // Reads a text as marllib_Load does and notes, in the order found, what it skips, cuts or
-// leaves open (malformed tags, cut names, stray and missing closing tags, unread bytes), each
-// at a byte offset; and the '<' of every tag the loader makes, in the order it makes them.
+// leaves open (malformed tags, cut names, stray and missing closing tags, unread bytes), and
+// what looks like text that was never meant as the tag it became (a '<' in a note, a value
+// without its opening quote), each at a byte offset; and the '<' of every tag the loader
+// makes, in the order it makes them. It keeps the first `most_kept` findings and counts all.
 class text_survey {
 public:
     struct finding {
@@ -895,7 +954,8 @@ public:
     };
 
     // tags_expected: room to reserve for the tags' places, when their number is known.
-    text_survey(std::string_view text, std::size_t tags_expected) : text_(text) {
+    text_survey(std::string_view text, std::size_t tags_expected, std::size_t most_kept)
+        : text_(text), most_kept_(most_kept) {
         tags.reserve(tags_expected);
         if (text.size() < static_cast<std::size_t>(MarlFormat::kShortestTagText)) {
             short_input();
@@ -906,12 +966,13 @@ public:
     }
 
     std::vector<int32_t> tags;      // the '<' of each tag, by tag index
-    std::vector<finding> findings;  // in the order found
+    std::vector<finding> findings;  // the first most_kept, in the order found
+    problem_counts counts;          // of all the findings
 
 private:
     struct open_container {
-        std::string name;
         int32_t offset;  // its '<'
+        span name;       // as written
     };
 
     void take(const event& e) {
@@ -919,17 +980,16 @@ private:
             case event_kind::Leaf:
             case event_kind::Tree:
                 tags.push_back(e.text.begin);
-                check_name_length(e);
-                if (e.kind == event_kind::Tree) open_.push_back({printable(e.name), e.text.begin});
+                check_name(e);
+                if (e.kind == event_kind::Tree) open_.push_back({e.text.begin, e.raw_name});
+                if (e.raw_value.begin >= 0) check_value_start(e.raw_value.begin - 1);
                 return;
-            case event_kind::End:
-                if (!open_.empty()) {
-                    open_.pop_back();
-                    return;
-                }
-                note(severity::warning, e.text.begin, "'</>' closes no open container");
-                return;
+            case event_kind::End: close(e.text.begin); return;
             case event_kind::Invalid:
+                if (e.why == problem::TagCutOff) return cut_off(e.text.begin);
+                if (e.why == problem::BadQuote || e.why == problem::UnclosedValue) {
+                    check_value_start(e.raw_name.end + 1);  // the byte after the '='
+                }
                 // A stray quote is reported where it stands; everything else at its tag's '<'.
                 note(severity::error, e.why == problem::BadQuote ? e.text.end - 1 : e.text.begin,
                      describe(e.why));
@@ -937,24 +997,84 @@ private:
         }
     }
 
-    void check_name_length(const event& e) {
+    void close(int32_t offset) {
+        if (open_.empty()) {
+            note(severity::warning, offset, "'</>' closes no open container");
+            return;
+        }
+        open_.pop_back();
+    }
+
+    // A '<' with fewer than three bytes after it, which the reader leaves unread. A "</>"
+    // there still closes what it closes in the tree the text means, which is the tree the
+    // reader builds: the container stays open to the end either way. A whole tag there is
+    // lost, though.
+    void cut_off(int32_t offset) {
+        const std::string_view rest = text_.substr(static_cast<std::size_t>(offset));
+        if (rest == "</>") return close(offset);
+        const bool whole = rest.size() == 3 && rest[1] != '/' && rest[2] == '>';
+        note(severity::error, offset,
+             std::string(describe(problem::TagCutOff)) +
+                 (whole ? ": the reader needs 3 bytes after a '<', so a line end after it "
+                          "would keep it"
+                        : ""));
+    }
+
+    void check_name(const event& e) {
+        const std::string_view raw = text_.substr(
+            static_cast<std::size_t>(e.raw_name.begin),
+            static_cast<std::size_t>(e.raw_name.end - e.raw_name.begin));
         // Decoding never makes a name longer, so only a long raw name can be cut.
-        if (e.raw_name.end - e.raw_name.begin <= MarlFormat::kNameMax) return;
-        const int32_t decoded = MarlFormat::DecodedNameLength(
-            text_.data() + e.raw_name.begin, e.raw_name.end - e.raw_name.begin);
-        if (decoded <= MarlFormat::kNameMax) return;
-        note(severity::warning, e.text.begin,
-             "name of " + std::to_string(decoded) + " bytes is cut to its first " +
-                 std::to_string(MarlFormat::kNameMax) + " bytes");
+        if (raw.size() > static_cast<std::size_t>(MarlFormat::kNameMax)) {
+            const int32_t decoded = MarlFormat::DecodedNameLength(
+                raw.data(), static_cast<int32_t>(raw.size()));
+            if (decoded > MarlFormat::kNameMax) {
+                note(severity::warning, e.text.begin,
+                     "name of " + std::to_string(decoded) + " bytes is cut to its first " +
+                         std::to_string(MarlFormat::kNameMax) + " bytes");
+            }
+        }
+        if (const char* const odd = odd_name(raw)) note(severity::warning, e.text.begin, odd);
+    }
+
+    // What a name's bytes tell of how the tag came about, when they look like text that was
+    // never meant as a name; nullptr for a name that looks meant.
+    static const char* odd_name(std::string_view raw) {
+        const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+        if (raw.substr(0, 3) == "!--") {
+            return "name starts with '!--': Marl has no comments; notes go between tags, "
+                   "without '<'";
+        }
+        if (raw.find_first_of("\r\n") != std::string_view::npos) {
+            return "name holds a line end: a '<' in a note starts a tag";
+        }
+        if (raw.find('<') != std::string_view::npos) {
+            return "name holds a '<': a '<' in a note starts a tag";
+        }
+        if (blank(raw.front())) {
+            return "name starts with a blank: a '<' in a note starts a tag, and blanks after "
+                   "'<' belong to the name";
+        }
+        if (blank(raw.back())) {
+            return "name ends with a blank: blanks before '=', '/' or '>' belong to the name";
+        }
+        return nullptr;
+    }
+
+    // The byte after a name's '=' opens its value whatever it is, so a value written without
+    // its opening quote (<port=8080>) reads on to the next quote byte.
+    void check_value_start(int32_t opening) {
+        if (text_[static_cast<std::size_t>(opening)] == MarlFormat::kQuote) return;
+        note(severity::error, opening,
+             "value does not start with '\"': the byte after '=' is taken as its opening "
+             "quote");
     }
 
     // Input too short for the reader to look at: a '<' in it starts a tag that is cut off,
     // reported as it is where the reader does look.
     void short_input() {
         const std::size_t at = text_.find('<');
-        if (at != std::string_view::npos) {
-            note(severity::error, static_cast<int32_t>(at), describe(problem::TagCutOff));
-        }
+        if (at != std::string_view::npos) cut_off(static_cast<int32_t>(at));
     }
 
     // What stopped reading, and what stays open.
@@ -968,16 +1088,29 @@ private:
                  "reading stops here; " + std::to_string(unread) + " byte" +
                      (unread == 1 ? " is" : "s are") + " never read");
         }
-        for (auto it = open_.rbegin(); it != open_.rend(); ++it) {
-            note(severity::warning, it->offset, "container '" + it->name + "' is never closed");
-        }
+        for (auto it = open_.rbegin(); it != open_.rend(); ++it) never_closed(*it);
     }
 
+    void never_closed(const open_container& open) {
+        if (findings.size() >= most_kept_) return note(severity::warning, open.offset, {});
+        char name[MarlFormat::kNameMax];
+        const int32_t length = MarlFormat::DecodeName(
+            name, text_.data() + open.name.begin, open.name.end - open.name.begin);
+        note(severity::warning, open.offset,
+             "container '" + printable({name, static_cast<std::size_t>(length)}) +
+                 "' is never closed");
+    }
+
+    // Counts every finding, and keeps the first most_kept.
     void note(severity level, int32_t offset, std::string message) {
-        findings.push_back({level, offset, std::move(message)});
+        ++(level == severity::error     ? counts.errors
+           : level == severity::warning ? counts.warnings
+                                        : counts.notes);
+        if (findings.size() < most_kept_) findings.push_back({level, offset, std::move(message)});
     }
 
     std::string_view text_;
+    std::size_t most_kept_;
     std::vector<open_container> open_;
 };
 
@@ -1039,15 +1172,6 @@ private:
     std::string why_;
 };
 
-// What value_as calls the type it reads, in messages.
-template <typename T>
-const char* value_kind() {
-    if constexpr (std::is_same_v<T, bool>) return "bool";
-    else if constexpr (std::is_floating_point_v<T>) return "number";
-    else if constexpr (std::is_signed_v<T>) return "int";
-    else return "unsigned int";
-}
-
 }  // namespace detail
 
 // A loaded document together with the text it came from, so that a program can tell its
@@ -1064,18 +1188,24 @@ const char* value_kind() {
 // Editing the document changes no loaded tag's position; a tag added later has none.
 class Source {
 public:
+    // Every finding is kept unless a load asks for fewer.
+    static constexpr std::size_t all_problems = static_cast<std::size_t>(-1);
+
     // The file at path, read whole; fails as Document::load does (errc::unreadable_file).
-    static Source load(const std::string& path) {
+    // problems() keeps the first most_problems findings (a text with millions of stray
+    // "</>" has millions); counted() counts them all.
+    static Source load(const std::string& path, std::size_t most_problems = all_problems) {
         detail::check_path(path);
         std::string text;
         if (const int reason = MarlFile::ReadFile(path.c_str(), text)) {
             detail::cannot_read(path, reason);
         }
-        return Source(std::move(text), path);
+        return Source(std::move(text), path, most_problems);
     }
     // Text in memory, named `name` in messages.
-    static Source load_text(std::string text, std::string name = "<text>") {
-        return Source(std::move(text), std::move(name));
+    static Source load_text(std::string text, std::string name = "<text>",
+                            std::size_t most_problems = all_problems) {
+        return Source(std::move(text), std::move(name), most_problems);
     }
 
     Document document() const { return document_; }
@@ -1090,8 +1220,10 @@ public:
         return lines().at(tags_[static_cast<std::size_t>(t.index())]);
     }
 
-    // What marl check reports for the text, in its order.
+    // What marl check reports for the text, in its order, as far as the load kept them.
     const std::vector<diagnostic>& problems() const { return problems_; }
+    // The number of findings of each severity, kept or not.
+    const problem_counts& counted() const { return counted_; }
 
     // "NAME:LINE:COL: error: message", as marl check writes it (without the line end).
     std::string describe(const diagnostic& d) const {
@@ -1110,17 +1242,21 @@ public:
     }
 
     // Document::value_as; a value that does not read throws errc::bad_value with its place:
-    // "config.marl:3:3: error: 'port' is not a valid int: "80a"".
+    // "config.marl:3:3: error: 'port' is not a valid int: "80a"", or "... 'port' is out of
+    // range for short: "70000"". The message shows the value's first 40 bytes at most.
     template <typename T>
     T value_as(tag t) const {
-        try {
-            return document_.value_as<T>(t);
-        } catch (const error& failure) {
-            if (failure.code() != errc::bad_value) throw;
-            throw error_at(t, "'" + detail::printable(document_.name(t)) + "' is not a valid " +
-                                  detail::value_kind<T>() + ": \"" +
-                                  detail::printable(document_.value(t)) + "\"");
-        }
+        static_assert(detail::is_scalar_value<T>, "value_as reads numbers and bools");
+        const std::string value = document_.value(t);
+        T result{};
+        const detail::reading read = detail::read_value(value, result);
+        if (read == detail::reading::ok) return result;
+        const std::string kind = read == detail::reading::out_of_range
+                                     ? "is out of range for "
+                                     : "is not a valid ";
+        throw error_at(t, "'" + detail::printable(document_.name(t)) + "' " + kind +
+                              detail::type_name<T>() + ": \"" + detail::shown_value(value) +
+                              "\"");
     }
 
     // ---- Writing the text back, edited ----
@@ -1169,10 +1305,11 @@ public:
     }
 
 private:
-    Source(std::string text, std::string name)
+    Source(std::string text, std::string name, std::size_t most_problems)
         : name_(std::move(name)), text_(std::move(text)), document_(Document::load_text(text_)) {
         const std::size_t made = tag_count(document_);
-        detail::text_survey survey(text_, made);
+        detail::text_survey survey(text_, made, most_problems);
+        counted_ = survey.counts;
         // The reader here and the library's must be one: the same tags from the same bytes.
         if (survey.tags.size() != made) {
             throw error(errc::other_library,
@@ -1307,12 +1444,12 @@ private:
     }
 
     // The indentation of new entries of a collection: that of its last entry's first line,
-    // or, for none, its container's and one step more.
+    // or, for none, its container's and the text's own step more.
     std::string lead_for(const text_layout& layout, int32_t container, int32_t last) const {
         if (last >= 0) return std::string(layout.indentation(layout.place(last).begin));
         if (container < 0) return {};
         return std::string(layout.indentation(layout.place(container).begin)) +
-               std::string(MarlFormat::IndentWidth(1), ' ');
+               std::string(layout.step());
     }
 
     // Tags laid out as the printer lays them out, each line starting with lead.
@@ -1321,7 +1458,7 @@ private:
         Document::tree_view tree(document_, &removed_);
         detail::string_output out;
         MarlFormat::PrintEntries(tree, Document::tree_view::entries_left{tags}, 0, out,
-                                 MarlFormat::LineLayout{lead, layout.line_end()});
+                                 MarlFormat::LineLayout{lead, layout.line_end(), layout.step()});
         return std::move(out.text);
     }
 
@@ -1416,6 +1553,7 @@ private:
     Document document_;
     std::vector<int32_t> tags_;  // the '<' of each loaded tag, by tag index
     std::vector<diagnostic> problems_;
+    problem_counts counted_;
     mutable std::optional<line_index> lines_;
     std::vector<int32_t> removed_;  // the tags remove() took out, sorted by index
 };

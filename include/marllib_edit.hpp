@@ -98,25 +98,28 @@ public:
                         {e.text.begin, e.text.end, -1, e.raw_name, e.raw_value, container});
                     break;
                 }
-                case event_kind::End:
-                    if (open.empty()) break;  // closes nothing
-                    tags_[static_cast<std::size_t>(open.back())].close = e.text.begin;
-                    tags_[static_cast<std::size_t>(open.back())].end = e.text.end;
-                    open.pop_back();
-                    break;
+                case event_kind::End: close(open, e.text); break;
                 case event_kind::Invalid:
+                    // A "</>" that ends the text is too short for the reader, but the tree
+                    // it means is the one read, and an edit after it gives it a line end.
+                    if (e.why == problem::TagCutOff &&
+                        text.substr(static_cast<std::size_t>(e.text.begin)) == "</>") {
+                        close(open, e.text);
+                        break;
+                    }
                     last_problem_ = e.why;
                     if (e.why == problem::ShortValue && short_value_ < 0)
                         short_value_ = e.text.begin;
-                    break;
+                    return;
             }
-            if (e.kind != event_kind::Invalid) last_problem_ = problem::None;
+            last_problem_ = problem::None;
         });
         const auto size = static_cast<int32_t>(text.size());
         for (const int32_t t : open) tags_[static_cast<std::size_t>(t)].end = size;
         open_at_end_ = std::move(open);
         find_stop(end);
         line_end_ = first_line_end();
+        step_ = indentation_step();
     }
 
     const std::vector<tag_place>& tags() const { return tags_; }
@@ -125,6 +128,9 @@ public:
     const std::vector<int32_t>& open_at_end() const { return open_at_end_; }
     // The text's own line end: its first, or a line feed when it has none.
     std::string_view line_end() const { return line_end_; }
+    // The text's own indentation step: what its containers' first entries add to their
+    // container's indentation (the first that adds any), or two blanks when none does.
+    std::string_view step() const { return step_; }
     int32_t size() const { return static_cast<int32_t>(text_.size()); }
 
     // The '<' of the construct after which the reader reads nothing more as it was meant, or
@@ -178,18 +184,50 @@ public:
     }
 
     // The bytes that removing tag t takes: from its '<' to its end, and where nothing but
-    // blanks stands beside it on its first and last lines, those whole lines with their ends.
+    // blanks comes before it on its first line and no other construct after it on its last
+    // (a note there is the tag's), those whole lines with their ends.
     span removal(int32_t t) const {
         span bytes{place(t).begin, place(t).end};
         const int32_t start = line_start(bytes.begin);
         const int32_t line_end = line_end_at(bytes.end);
-        if (all_blank(start, bytes.begin) && all_blank(bytes.end, line_end)) {
+        if (all_blank(start, bytes.begin) && !construct_in(bytes.end, line_end)) {
             bytes = {start, line_end == size() ? line_end : after_line_end(line_end)};
         }
         return bytes;
     }
 
 private:
+    void close(std::vector<int32_t>& open, span closing) {
+        if (open.empty()) return;  // closes nothing
+        tags_[static_cast<std::size_t>(open.back())].close = closing.begin;
+        tags_[static_cast<std::size_t>(open.back())].end = closing.end;
+        open.pop_back();
+    }
+
+    // Whether a construct starts in [from, to).
+    bool construct_in(int32_t from, int32_t to) const {
+        const auto next = std::lower_bound(constructs_.begin(), constructs_.end(), from,
+                                           [](const span& s, int32_t at) { return s.begin < at; });
+        return next != constructs_.end() && next->begin < to;
+    }
+
+    std::string_view indentation_step() const {
+        for (std::size_t t = 0; t + 1 < tags_.size(); ++t) {
+            const tag_place& container = tags_[t];
+            const tag_place& first = tags_[t + 1];
+            const bool holds = container.close < 0 || first.begin < container.close;
+            if (!container.container || !holds) continue;
+            const int32_t start = line_start(first.begin);
+            if (start <= container.begin || !all_blank(start, first.begin)) continue;
+            const std::string_view outer = indentation(container.begin);
+            const std::string_view inner = indentation(first.begin);
+            if (inner.size() > outer.size() && inner.substr(0, outer.size()) == outer) {
+                return inner.substr(outer.size());
+            }
+        }
+        return {MarlFormat::kBlanks.bytes, MarlFormat::IndentWidth(1)};
+    }
+
     static bool is_blank(char c) { return c == ' ' || c == '\t'; }
     static bool is_line_end(char c) { return c == '\n' || c == '\r'; }
 
@@ -261,6 +299,7 @@ private:
     int32_t stop_ = -1;
     problem stop_problem_ = problem::None;
     std::string_view line_end_;
+    std::string_view step_;
 };
 
 }  // namespace marl

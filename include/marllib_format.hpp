@@ -193,6 +193,7 @@ struct LineLayout {
     static constexpr bool kPlain = false;
     std::string_view lead;        // before each line's indentation
     std::string_view end = "\n";  // after each line
+    std::string_view step = {kBlanks.bytes, IndentWidth(1)};  // one level of indentation
 };
 
 // The lines of printed text, written to an output.
@@ -229,8 +230,15 @@ private:
     static constexpr char kClose[] = {'<', '/', '>', '\n'};
 
     void Indent(std::size_t depth) {
-        if constexpr (!Layout::kPlain) out.Put(layout.lead.data(), layout.lead.size());
-        out.Put(kBlanks.bytes, IndentWidth(depth));
+        if constexpr (Layout::kPlain) {
+            out.Put(kBlanks.bytes, IndentWidth(depth));
+        } else {
+            out.Put(layout.lead.data(), layout.lead.size());
+            const std::size_t levels = IndentWidth(depth) / IndentWidth(1);
+            for (std::size_t level = 0; level < levels; ++level) {
+                out.Put(layout.step.data(), layout.step.size());
+            }
+        }
     }
     void Start(std::size_t depth, std::string_view name) {
         Indent(depth);

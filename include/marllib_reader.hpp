@@ -445,7 +445,8 @@ struct event {
     std::string_view value;  // Leaf: decoded; empty for a leaf without value (or an empty one)
     span text;               // from the construct's '<' to the byte after it, where reading
                              // goes on (for Invalid: where it goes on, or the end)
-    span raw_name;           // Tree and Leaf: the name as written, escapes and all
+    span raw_name;           // Tree and Leaf, and Invalid after a name ('/' not followed by
+                             // '>', or a broken value): the name as written, escapes and all
     span raw_value;          // Leaf with a value: its bytes between the quotes, as written;
                              // begin -1 for a leaf without one, and for the other kinds
     problem why = problem::None;  // Invalid: what is wrong with the construct
@@ -490,10 +491,20 @@ public:
     void Invalid() override {
         event e = start(event_kind::Invalid);
         e.why = parser_->LastProblem();
+        if (follows_name(e.why)) {
+            e.raw_name = {parser_->RawNameStart(),
+                          parser_->RawNameStart() + parser_->RawNameLength()};
+        }
         on_event_(std::as_const(e));
     }
 
 private:
+    // Whether the parser raises this problem once it has read the construct's name.
+    static bool follows_name(problem why) {
+        return why == problem::BadLeafEnd || why == problem::ShortValue ||
+               why == problem::BadQuote || why == problem::UnclosedValue;
+    }
+
     event start(event_kind kind) const {
         event e;
         e.kind = kind;
@@ -561,11 +572,15 @@ struct position {
 };
 
 // The lines of a text, found in one pass, for turning offsets into lines and columns. LF,
-// CR LF and a lone CR each end one line. It keeps the start of every line (4 bytes a line),
-// not the text.
+// CR LF and a lone CR each end one line. A UTF-8 byte-order mark that starts the text takes no
+// column, as editors show it. It keeps the start of every line (4 bytes a line), not the text.
 class line_index {
 public:
     explicit line_index(std::string_view text) {
+        constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+        if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+            mark_ = static_cast<int32_t>(kByteOrderMark.size());
+        }
         starts_.push_back(0);
         const char* const first = text.data();
         const char* const last = first + text.size();
@@ -582,13 +597,16 @@ public:
         offset = std::max(offset, int32_t{0});
         const auto after = std::upper_bound(starts_.begin(), starts_.end(), offset);
         const auto line = static_cast<int32_t>(after - starts_.begin());
-        return {line, offset - starts_[static_cast<size_t>(line - 1)] + 1, offset};
+        const int32_t start =
+            line == 1 ? std::min(mark_, offset) : starts_[static_cast<size_t>(line - 1)];
+        return {line, offset - start + 1, offset};
     }
 
     int32_t lines() const { return static_cast<int32_t>(starts_.size()); }
 
 private:
     std::vector<int32_t> starts_;  // ascending; the first is 0
+    int32_t mark_ = 0;             // the bytes of a byte-order mark at the start
 };
 
 }  // namespace marl

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "marllib.h"
+#include "marllib.hpp"
 #include "marllib_load.h"
 
 // ---- The allocation hook ----
@@ -379,6 +380,20 @@ TEST_F(AllocationFailure, QueriesNeverAllocate) {
     EXPECT_EQ(marllib_Load(nullptr, 0), MARLLIB_LOAD_UNREADABLE);  // no file to read
     marllib_Close();
     EXPECT_EQ(Disarm(), 0);
+}
+
+// A path's tag is found by walking each collection to it: nothing in proportion to the
+// collection is made, however many entries follow the match.
+TEST_F(AllocationFailure, PathsFindTheirTagWithoutCopyingTheCollection) {
+    const marl::Document doc = marl::Document::create();
+    for (int i = 0; i < 100000; ++i) marllib_AddTag(doc.handle(), MARLLIB_ROOT, "k", 1, true);
+    Arm(0);
+    EXPECT_EQ(doc.at("k"), marl::tag(0));
+    EXPECT_EQ(doc.at("k[3]"), marl::tag(2));
+    EXPECT_EQ(doc.at("k[100001]"), std::nullopt);
+    Disarm();
+    EXPECT_LE(hook.bytes, 4096);
+    marllib_Close();
 }
 
 // ---- Growth linear in the input ----

@@ -262,7 +262,12 @@ ReadText ReadBack(const std::string& text) {
                 open.push_back(static_cast<int32_t>(got.tags.size()));
             got.tags.push_back({e.text, e.raw_name, e.kind == marl::event_kind::Tree,
                                 std::string(e.name), std::string(e.value)});
-        } else if (e.kind == marl::event_kind::End && !open.empty()) {
+        } else if ((e.kind == marl::event_kind::End ||
+                    // a "</>" that ends the text still means what it means
+                    (e.why == marl::problem::TagCutOff &&
+                     text.compare(static_cast<size_t>(e.text.begin), std::string::npos, "</>") ==
+                         0)) &&
+                   !open.empty()) {
             got.tags[static_cast<size_t>(open.back())].text.end = e.text.end;
             got.closes.push_back({e.text, open.back()});
             open.pop_back();
@@ -283,7 +288,8 @@ public:
     std::string Text() {
         static const char* const kEnds[] = {"\n", "\r\n", "\r"};
         const std::string end = kEnds[Below(3)];
-        static const char* const kOdd[] = {"<a/x", "</x", "<b =\"v\"", "< c/>", "\xe2\x82\xac"};
+        static const char* const kOdd[] = {"<a/x", "</x",     "<b =\"v\"",    "< c/>",
+                                           "\xe2\x82\xac", "# a < b", "<p=80>", "\t<t/>"};
         std::string text;
         for (int piece = Below(40); piece > 0; --piece) {
             switch (Below(11)) {
@@ -296,7 +302,7 @@ public:
                 case 4: text += "<" + Name() + "/>"; break;
                 case 5: text += "<" + Name() + ">"; break;
                 case 6: text += "</>"; break;
-                case 7: text += kOdd[Below(5)]; break;
+                case 7: text += kOdd[Below(8)]; break;
                 case 8:
                     text += "<" + std::string(static_cast<size_t>(65 + Below(5)), 'n') + "/>";
                     break;
@@ -304,6 +310,8 @@ public:
             }
         }
         if (Below(12) == 0) text += "<v=\"cut";  // the text ends inside a value
+        if (Below(6) == 0) text += "</>";         // the last, too short to be read
+        if (Below(20) == 0) text = "\xEF\xBB\xBF" + text;
         return text;
     }
     std::string Name() {
@@ -484,9 +492,21 @@ TEST(Print, EditedTextsKeepEveryUntouchedByte) {
             return (was.decoded_name != doc.name(t) ? 1 : 0) |
                    (!was.container && was.decoded_value != doc.value(t) ? 2 : 0);
         };
-        const std::vector<marl::span> marks_before = Marks(
+        std::vector<marl::span> marks_before = Marks(
             before, tags, changed, [&](size_t i) { return gone[i]; },
             [](int32_t) { return false; });
+        // A note after a removed tag that starts its line goes with it, to the line's end.
+        for (const marl::tag r : removed) {
+            const marl::span whole = before.tags[static_cast<size_t>(r.index())].text;
+            const size_t start = text.find_last_not_of(" \t", static_cast<size_t>(whole.begin) - 1);
+            const size_t end = std::min(text.find_first_of("\r\n", static_cast<size_t>(whole.end)),
+                                        text.size());
+            const bool first = whole.begin == 0 || start == std::string::npos ||
+                               text[start] == '\n' || text[start] == '\r';
+            if (first && text.find('<', static_cast<size_t>(whole.end)) >= end) {
+                marks_before.push_back({whole.end, static_cast<int32_t>(end)});
+            }
+        }
         const std::vector<marl::span> marks_after = Marks(
             after, order, changed, [&](size_t i) { return order[i].index() >= loaded; },
             [&](int32_t closed) {

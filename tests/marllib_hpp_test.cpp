@@ -381,7 +381,7 @@ TEST_F(Hpp, FollowsPathsAsTheToolDoes) {
     EXPECT_EQ(doc.value(*doc.at("c/d", a)), "deep");
     EXPECT_EQ(doc.value(*doc.at("x\\/y")), "slash");
     EXPECT_EQ(doc.at("a"), a);
-    for (const char* missing : {"a/b[3]", "a/e", "l/x", "b", "a/b/c"}) {
+    for (const char* missing : {"a/b[3]", "a/b[2147483647]", "a/e", "l/x", "b", "a/b/c"}) {
         EXPECT_EQ(doc.at(missing), std::nullopt) << missing;
     }
 }
@@ -508,6 +508,18 @@ TEST_F(Hpp, SourceNamesThePlaceOfABadValue) {
               "config.marl:3:3: error: 'on' is not a valid bool: \"yes\\x01\"");
     EXPECT_EQ(std::string(source.error_at(port, "port out of range").what()),
               "config.marl:2:3: error: port out of range");
+    // A number too large for its type is out of range; a message shows a value's first 40
+    // bytes at most.
+    doc.set_value(port, "99999999999999999999");
+    EXPECT_EQ(FailureOf([&] { source.value_as<long>(port); }, errc::bad_value),
+              "config.marl:2:3: error: 'port' is out of range for long: \"99999999999999999999\"");
+    doc.set_value(port, std::string(1 << 20, 'x'));
+    EXPECT_EQ(FailureOf([&] { source.value_as<short>(port); }, errc::bad_value),
+              "config.marl:2:3: error: 'port' is not a valid short: \"" + std::string(40, 'x') +
+                  "\xE2\x80\xA6\"");
+    EXPECT_EQ(FailureOf([&] { doc.value_as<short>(port); }, errc::bad_value),
+              "marllib: tag 1 of document 0 holds \"" + std::string(40, 'x') +
+                  "\xE2\x80\xA6\", which is not an integer");
     doc.set_value(port, 8080);
     doc.set_name(port, "listen");
     const tag added = doc.add_leaf(*doc.at("server"), "debug");

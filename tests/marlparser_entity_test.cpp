@@ -56,7 +56,15 @@ TEST(EntityHandler, DecodeNameDecodesEscapesAndCutsAt64Bytes) {
          }(), "", std::string(64, '>')},
         {"empty", "", "x", ""},
     };
-    for (const NameCase& c : cases) {
+    // The escape byte before each digit: '1', '2' and '3' stand for the bytes that end a
+    // name, every other digit for itself.
+    std::vector<NameCase> rows = cases;
+    for (char digit = '0'; digit <= '9'; ++digit) {
+        const std::string meant = digit == '1' ? "=" : digit == '2' ? "/" : digit == '3' ? ">"
+                                                                             : std::string(1, digit);
+        rows.push_back({"escape before a digit", "a" + kEsc + digit + "b", "", "a" + meant + "b"});
+    }
+    for (const NameCase& c : rows) {
         SCOPED_TRACE(c.label);
         const std::string memory = c.raw + c.stored;
         char out[80];

@@ -179,8 +179,52 @@ TEST_F(MarlTool, CheckReportsEachProblemWithItsPlace) {
         // Bytes that a terminal would not show as they are.
         {"<\x80\x80\x7f\x01\x1f\\z\xff>\n", 0,
          "F:1:1: warning: container '\\x80\\x7f\\x01\\x1f\\x5cz\\xff' is never closed\n"},
+        // A tag at the very end needs 3 bytes after its '<': a "</>" there is not read, but
+        // the tree is what the text means; a container there is lost.
+        {"<a><b/></>", 0, ""},
+        {"<a>\n  <b=\"1\">\n</>", 0, ""},
+        {"<a/>\n</>", 0, "F:2:1: warning: '</>' closes no open container\n"},
+        {"<a>\n<b>\n</>", 0, "F:1:1: warning: container 'a' is never closed\n"},
+        {"<a/>\n<b>", 1,
+         "F:2:1: error: tag cut off by the end of the input: the reader needs 3 bytes after a "
+         "'<', so a line end after it would keep it\n"},
+        // Text that was never meant as the tag it becomes.
+        {"  # if a < b then\n  <b=\"1\">\n", 0,
+         "F:1:10: warning: name holds a line end: a '<' in a note starts a tag\n"},
+        {"<port =\"1\">\n<a b=\"c\">\n", 0,
+         "F:1:1: warning: name ends with a blank: blanks before '=', '/' or '>' belong to the "
+         "name\n"},
+        {"< c/>\n", 0,
+         "F:1:1: warning: name starts with a blank: a '<' in a note starts a tag, and blanks "
+         "after '<' belong to the name\n"},
+        {"<a<b/>\n", 0, "F:1:1: warning: name holds a '<': a '<' in a note starts a tag\n"},
+        {"<!-- old -->\n</>\n", 0,
+         "F:1:1: warning: name starts with '!--': Marl has no comments; notes go between tags, "
+         "without '<'\n"},
+        {"<port=8080>\n<host=\"x\">\n", 1,
+         "F:1:7: error: value does not start with '\"': the byte after '=' is taken as its "
+         "opening quote\n"
+         "F:2:7: error: quote in a value is followed by neither a quote nor '>'\n"
+         "F:2:8: note: reading stops here; 4 bytes are never read\n"},
+        {"<a= \"x\">\n", 1,
+         "F:1:4: error: value does not start with '\"': the byte after '=' is taken as its "
+         "opening quote\n"
+         "F:1:5: error: quote in a value is followed by neither a quote nor '>'\n"
+         "F:1:6: note: reading stops here; 4 bytes are never read\n"},
+        {"<a='x'>\n", 1,
+         "F:1:4: error: value does not start with '\"': the byte after '=' is taken as its "
+         "opening quote\n"
+         "F:1:1: error: the input ends inside a value\n"},
+        {"<a=?v\">\n", 1,
+         "F:1:4: error: value does not start with '\"': the byte after '=' is taken as its "
+         "opening quote\n"},
+        // A byte-order mark takes no column.
+        {"\xEF\xBB\xBF<a/x>\n", 1, "F:1:1: error: '/' after a name is not followed by '>'\n"},
         // Input too short for the reader is checked all the same.
-        {"<a>", 1, "F:1:1: error: tag cut off by the end of the input\n"},
+        {"<a>", 1,
+         "F:1:1: error: tag cut off by the end of the input: the reader needs 3 bytes after a "
+         "'<', so a line end after it would keep it\n"},
+        {"</>", 0, "F:1:1: warning: '</>' closes no open container\n"},
         {"<a/", 1, "F:1:1: error: tag cut off by the end of the input\n"},
         {"\r\n<", 1, "F:2:1: error: tag cut off by the end of the input\n"},
         {"a>", 0, ""},
@@ -375,9 +419,35 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
          "marl: add -c takes no VALUE: a container holds none\nTry 'marl add --help'.\n", ""},
         {"rm c.marl server/users", 0, with("  <users>\r\n    <user=\"ada\">\r\n  </>\r\n", ""), "",
          ""},
-        {"rm -i c.marl server/port", 0, "", "", with("<port=\"80\">", "")},
+        // A note on the removed tag's line goes with it.
+        {"rm -i c.marl server/port", 0, "", "", with("  <port=\"80\">   # public listener\r\n", "")},
         {"rm c.marl server/users/user server/gone", 1, "", "marl: no tag 'server/gone' in c.marl\n",
          ""},
+        // Line ends, indentation and notes of the text itself, from standard input.
+        {"add - a c 1", 0, "<a>\n  <b=\"1\">\n  <c=\"1\">\n</>", "", "", "<a>\n  <b=\"1\">\n</>"},
+        {"add - / c 1", 0, "<a>\n  <b=\"1\">\n</>\n<c=\"1\">", "", "", "<a>\n  <b=\"1\">\n</>"},
+        {"add - / c", 0, "<a/>\r\n<b/>\r\n<c/>", "", "", "<a/>\r\n<b/>"},
+        {"add - / c", 0, "<a/>\n<c/>", "", "", "<a/>"},
+        {"add - a c", 0, "<a>\r  <b/>\r  <c/>\r</>\r", "", "", "<a>\r  <b/>\r</>\r"},
+        {"add - a c", 0, "<a>\n  <c/>\n</>\n", "", "", "<a>\n</>\n"},
+        {"add - a/b c", 0, "<a>\n\t<b>\n\t\t<c/>\n\t</>\n</>\n", "", "",
+         "<a>\n\t<b>\n\t</>\n</>\n"},
+        {"set -p - a/n/x 1", 0, "<a>\n\t<b/>\n\t<n>\n\t\t<x=\"1\">\n\t</>\n</>\n", "", "",
+         "<a>\n\t<b/>\n</>\n"},
+        {"rm - a/b", 0, "<a>\n\t<c/>\n</>\n", "", "", "<a>\n\t<b/>\n\t<c/>\n</>\n"},
+        {"add - a c", 0, "<a>\n  <b/>  # note\n  <c/>\n</>\n", "", "", "<a>\n  <b/>  # note\n</>\n"},
+        {"add - a c", 0, "<a>\n  <b/>\n  <c/>\n  </>\n", "", "", "<a>\n  <b/></>\n"},
+        {"rm - a/c a/b", 0, "<a>\n  <d/>\n</>\n", "", "", "<a>\n  <b/>\n  <c/>\n  <d/>\n</>\n"},
+        {"set - a/b 1", 0, "<a>\n  <b=\"1\">\n</>\n", "", "", "<a>\n  <b/>\n</>\n"},
+        // Where nothing after a place is read, nothing is added after it.
+        {"add - a c", 1, "",
+         "<stdin>:3:3: error: cannot add 'c' after this tag, since nothing after it is read: "
+         "the input ends inside a value\n",
+         "", "<a>\n  <b/>\n  <v=\"x\n</>\n"},
+        {"add - a c", 1, "",
+         "<stdin>:2:3: error: cannot add 'c' after this tag, since nothing after it is read: "
+         "value too short: fewer than 3 bytes follow '='\n",
+         "", "<a>\n  <b=\"\""},
         // The text ends inside a value, which takes in everything after it.
         {"add - / b", 1, "",
          "<stdin>:1:6: error: cannot add 'b' after this tag, since nothing "

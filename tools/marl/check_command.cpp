@@ -42,27 +42,15 @@ const option kCheckOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-struct Counts {
-    size_t errors = 0;
-    size_t warnings = 0;
-};
-
-// Writes the source's problems to standard output, one line each, as many as maxMessages
-// allows (0: all), then "... and K more" for the rest; counts them all.
-Counts Report(const marl::Source& source, int32_t maxMessages) {
-    Counts found;
-    size_t shown = 0;
-    const std::vector<marl::diagnostic>& problems = source.problems();
-    for (const marl::diagnostic& problem : problems) {
-        found.errors += problem.level == marl::severity::error;
-        found.warnings += problem.level == marl::severity::warning;
-        if (maxMessages == 0 || shown < static_cast<size_t>(maxMessages)) {
-            ++shown;
-            std::printf("%s\n", source.describe(problem).c_str());
-        }
+// Writes the source's problems to standard output, one line each (the load kept as many as
+// will be shown), then "... and K more" for those it only counted.
+void Report(const marl::Source& source) {
+    const std::vector<marl::diagnostic>& shown = source.problems();
+    for (const marl::diagnostic& problem : shown) {
+        std::printf("%s\n", source.describe(problem).c_str());
     }
-    if (shown < problems.size()) std::printf("... and %zu more\n", problems.size() - shown);
-    return found;
+    const std::size_t more = source.counted().total() - shown.size();
+    if (more > 0) std::printf("... and %zu more\n", more);
 }
 
 }  // namespace
@@ -86,13 +74,16 @@ int RunCheck(int argc, char** argv) {
 
     int status = kSuccess;
     for (const std::string& name : operands) {
-        const std::optional<marl::Source> source = Load(name);
+        const std::optional<marl::Source> source =
+            Load(name, maxMessages == 0 ? marl::Source::all_problems
+                                        : static_cast<std::size_t>(maxMessages));
         if (!source) {
             status = kTrouble;
             continue;
         }
-        const Counts found = Report(*source, maxMessages);
+        Report(*source);
         NoteStandardOutput();
+        const marl::problem_counts& found = source->counted();
         const bool failed = found.errors > 0 || (strict && found.warnings > 0);
         if (failed && status == kSuccess) status = kFailed;
     }
