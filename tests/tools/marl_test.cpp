@@ -327,6 +327,14 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
         EXPECT_TRUE(matches(c.out, run.out)) << c.args << "\n" << run.out;
         EXPECT_TRUE(matches(c.err, run.err)) << c.args << "\n" << run.err;
     }
+
+    // The top-level help gives each command's synopsis as the command's own help does.
+    const std::string top = Marl("--help").out;
+    for (const std::string command : {"print", "check", "get", "set", "add", "rm"}) {
+        const std::string own = Marl(command + " --help").out;
+        const std::string synopsis = own.substr(12, own.find('\n') - 12);  // after "usage: marl "
+        EXPECT_NE(top.find("\n  " + synopsis), std::string::npos) << synopsis;
+    }
 }
 
 // set, add and rm write the file's text with only the edit made, to standard output or with

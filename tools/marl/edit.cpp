@@ -14,8 +14,6 @@
 
 namespace MarlTool {
 
-namespace {
-
 const char kSetUsage[] =
     "usage: marl set [-i] [-p] [--] FILE PATH VALUE [PATH VALUE]...\n"
     "\n"
@@ -67,6 +65,8 @@ const char kRemoveUsage[] =
     "\n"
     "exit status: 0 success; 1 a PATH names no tag, and nothing is written; 2 FILE cannot be\n"
     "read or written, a PATH is malformed or the command line is wrong.\n";
+
+namespace {
 
 const option kSetOptions[] = {
     {"in-place", no_argument, nullptr, 'i'},

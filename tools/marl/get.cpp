@@ -12,8 +12,6 @@
 
 namespace MarlTool {
 
-namespace {
-
 const char kGetUsage[] =
     "usage: marl get [-r | -w] [--] FILE PATH...\n"
     "\n"
@@ -34,6 +32,8 @@ const char kGetUsage[] =
     "\n"
     "exit status: 0 every PATH found, 1 some PATH found nothing (the others are still\n"
     "printed), 2 FILE cannot be read, a PATH is malformed or the command line is wrong.\n";
+
+namespace {
 
 const option kGetOptions[] = {
     {"raw", no_argument, nullptr, 'r'},
