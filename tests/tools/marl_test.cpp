@@ -370,6 +370,14 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
          "marl: cannot set the value of container 'server/users' in c.marl\n", ""},
         {"set -p c.marl server/port/x 1", 1, "",
          "marl: a leaf stands on the way to 'server/port/x' in c.marl\n", ""},
+        // A VALUE is a value whatever it begins with; options go anywhere before it, and '--'
+        // still ends them.
+        {"set c.marl server/port -5 server/users/user -x", 0,
+         with("ada", "-x", with("80", "-5")), "", ""},
+        {"set c.marl -pi server/port -5", 0, "", "", with("80", "-5")},
+        {"set c.marl server/port -- -5", 0, with("80", "-5"), "", ""},
+        {"add c.marl server/users user -20", 0,
+         with("ada\">\r\n", "ada\">\r\n    <user=\"-20\">\r\n"), "", ""},
         {"set c.marl server/port 1 server", 2, "", "marl: set takes a VALUE for each PATH" + wrong,
          ""},
         {"set -i - a 1", 2, "", "marl: -i cannot replace standard input" + wrong, ""},

@@ -19,8 +19,9 @@ const char kSetUsage[] =
     "\n"
     "Sets the value of the leaf at each PATH in FILE and writes the text with only those\n"
     "values changed: notes between tags, spacing and line ends stay as they are. An empty\n"
-    "VALUE leaves the leaf without value (<name/>). FILE '-' reads standard input.\n"
-    "PATH: as for 'marl get', such as 'server/users/user[2]'.\n"
+    "VALUE leaves the leaf without value (<name/>). A VALUE may begin with '-', as -5 does:\n"
+    "it is never taken for an option, so options go before it. FILE '-' reads standard\n"
+    "input. PATH: as for 'marl get', such as 'server/users/user[2]'.\n"
     "\n"
     "options:\n"
     "  -i, --in-place  replace FILE with the edited text (a failed write leaves it as it\n"
@@ -39,7 +40,8 @@ const char kAddUsage[] =
     "Adds the leaf NAME, with VALUE if one is given and not empty, at the end of the\n"
     "container at PATH in FILE ('/' is the top level), on a line of its own after the\n"
     "container's last entry, and writes the text with every other byte as it was.\n"
-    "FILE '-' reads standard input. NAME is 1 to 64 bytes, taken as they are.\n"
+    "FILE '-' reads standard input. NAME is 1 to 64 bytes, taken as they are. VALUE may\n"
+    "begin with '-', as -20 does: it is never taken for an option, so options go before it.\n"
     "\n"
     "options:\n"
     "  -i, --in-place   replace FILE with the edited text instead of writing to standard\n"
@@ -178,8 +180,12 @@ std::optional<marl::tag> Reach(marl::Document& document, const std::string& path
 int RunSet(int argc, char** argv) {
     const char* const help = "marl set --help";
     Request request;
-    const EditCommand set{
-        {":hip", kSetOptions, kSetUsage}, 3, "set needs a FILE, a PATH and a VALUE", help};
+    // FILE PATH VALUE PATH VALUE ...
+    const auto isValue = [](std::size_t k) { return k >= 2 && k % 2 == 0; };
+    const EditCommand set{{":hip", kSetOptions, kSetUsage, isValue},
+                          3,
+                          "set needs a FILE, a PATH and a VALUE",
+                          help};
     if (const int stop = Start(argc, argv, set, request); stop >= 0) return stop;
     const std::vector<std::string>& operands = request.operands;
     if (operands.size() % 2 == 0) return WrongUsage("set takes a VALUE for each PATH", help);
@@ -206,8 +212,12 @@ int RunSet(int argc, char** argv) {
 int RunAdd(int argc, char** argv) {
     const char* const help = "marl add --help";
     Request request;
-    const EditCommand add{
-        {":hic", kAddOptions, kAddUsage}, 3, "add needs a FILE, a PATH and a NAME", help};
+    // FILE PATH NAME VALUE
+    const auto isValue = [](std::size_t k) { return k == 3; };
+    const EditCommand add{{":hic", kAddOptions, kAddUsage, isValue},
+                          3,
+                          "add needs a FILE, a PATH and a NAME",
+                          help};
     if (const int stop = Start(argc, argv, add, request); stop >= 0) return stop;
     const std::vector<std::string>& operands = request.operands;
     if (operands.size() > (request.flag ? 3u : 4u)) {

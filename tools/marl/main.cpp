@@ -96,9 +96,10 @@ int Run(int argc, char** argv) {
     bool version = false;
     std::vector<std::string> rest;
     const std::string usage = Usage();
-    // '+': stop at the command, whose options are its own.
-    const int parsed = ParseOptions(argc, argv, {"+:hV", kOptions, usage.c_str()}, rest,
-                                    [&](int, const char*) { return version = true; });
+    // Everything after the command is the command's own, its options too.
+    const CommandLine line{":hV", kOptions, usage.c_str(), nullptr, 1};
+    const int parsed =
+        ParseOptions(argc, argv, line, rest, [&](int, const char*) { return version = true; });
     if (parsed >= 0) return parsed;
     if (version) {
         std::printf("marl %s\n", MARLLIB_VERSION_STRING);
