@@ -250,6 +250,8 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
         }
     }
     File("h.marl", hundredAndOne);
+    File("m.marl", "  <a>\r\n<b=\"x\"\"y\"><c/>junk</>\n");
+    const std::string printed = "<a>\n  <b=\"x\"\"y\">\n  <c/>\n</>\n";  // marl print m.marl
     const std::string wrong = "Try 'marl --help'.\n";
     struct Case {
         std::string args;
@@ -302,6 +304,12 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
          "marl: malformed path 'users//user'\nTry 'marl get --help'.\n"},
         {"get nowhere.marl a", 2, "",
          "marl: cannot read nowhere.marl: No such file or directory\n"},
+        // '/' is the whole document, printed as marl print prints it, and stands nowhere.
+        {"get m.marl /", 0, printed, ""},
+        {"get -r m.marl / a/b", 0, printed + "x\"y", ""},
+        {"get -w m.marl a /", 2, "",
+         "marl: -w shows where tags stand; '/' is the top level, which stands nowhere\n"
+         "Try 'marl get --help'.\n"},
         {"check w.marl", 0, "w.marl:3:1" + stray + "w.marl:4:1" + stray + "w.marl:5:1" + stray, ""},
         {"check --strict w.marl n.marl", 1, "w.marl:3:1...", ""},
         // A FILE that cannot be read outranks an error found in a later one, and the later

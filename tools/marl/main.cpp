@@ -50,7 +50,8 @@ const Command kCommands[] = {
     {kCheckUsage, "report malformed tags, unclosed containers and cut names", RunCheck},
     {kGetUsage,
      "print the value or container at each PATH, such as\n"
-     "'server/users/user[2]', or with -w where it stands",
+     "'server/users/user[2]' ('/' is the whole document),\n"
+     "or with -w where it stands",
      RunGet},
     {kSetUsage, "set the value of the leaf at each PATH", RunSet},
     {kAddUsage,
