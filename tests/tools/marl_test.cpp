@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -440,6 +441,27 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
     }
     EXPECT_EQ(Slurp(path), with("80", "1"));
     EXPECT_EQ(Listing(), (std::vector<std::string>{"c.marl", "link.marl"}));
+
+    // An edit that changes no byte leaves the file alone, its inode, time and hard links;
+    // one that does replaces it with a new file, as sed -i does, and the hard link keeps the
+    // old text.
+    const std::string same = File("same.marl", config);
+    fs::create_hard_link(same, dir + "/hard.marl");
+    fs::last_write_time(same, fs::last_write_time(same) - std::chrono::hours(24));
+    const fs::file_time_type written = fs::last_write_time(same);
+    struct stat before {};
+    struct stat after {};
+    ASSERT_EQ(stat(same.c_str(), &before), 0);
+    EXPECT_EQ(Marl("set -i same.marl server/port 80 server/users/user ada").status, 0);
+    ASSERT_EQ(stat(same.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(fs::last_write_time(same), written);
+    EXPECT_TRUE(fs::equivalent(same, dir + "/hard.marl"));
+    EXPECT_EQ(Marl("set -i same.marl server/port 81").status, 0);
+    ASSERT_EQ(stat(same.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(Slurp(same), with("80", "81"));
+    EXPECT_EQ(Slurp(dir + "/hard.marl"), config);
 }
 
 // Output that cannot be written, and input that cannot be read, fail with their reasons.

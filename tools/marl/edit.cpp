@@ -24,9 +24,10 @@ const char kSetUsage[] =
     "input. PATH: as for 'marl get', such as 'server/users/user[2]'.\n"
     "\n"
     "options:\n"
-    "  -i, --in-place  replace FILE with the edited text (a failed write leaves it as it\n"
-    "                  was, and it keeps its mode and links) instead of writing to standard\n"
-    "                  output\n"
+    "  -i, --in-place  replace FILE with a new file of the edited text, as sed -i does,\n"
+    "                  instead of writing to standard output: a failed write leaves FILE as\n"
+    "                  it was, the new file keeps its mode, and hard links keep the old\n"
+    "                  text. An edit that changes no byte leaves FILE as it is.\n"
     "  -p, --parents   make the containers missing along PATH, and then the leaf\n"
     "  -h, --help      show this help\n"
     "\n"
@@ -44,8 +45,8 @@ const char kAddUsage[] =
     "begin with '-', as -20 does: it is never taken for an option, so options go before it.\n"
     "\n"
     "options:\n"
-    "  -i, --in-place   replace FILE with the edited text instead of writing to standard\n"
-    "                   output\n"
+    "  -i, --in-place   replace FILE with a new file of the edited text, as sed -i does (hard\n"
+    "                   links keep the old text), instead of writing to standard output\n"
     "  -c, --container  add an empty container NAME instead (with no VALUE)\n"
     "  -h, --help       show this help\n"
     "\n"
@@ -61,8 +62,8 @@ const char kRemoveUsage[] =
     "those lines with it. FILE '-' reads standard input.\n"
     "\n"
     "options:\n"
-    "  -i, --in-place  replace FILE with the edited text instead of writing to standard\n"
-    "                  output\n"
+    "  -i, --in-place  replace FILE with a new file of the edited text, as sed -i does (hard\n"
+    "                  links keep the old text), instead of writing to standard output\n"
     "  -h, --help      show this help\n"
     "\n"
     "exit status: 0 success; 1 a PATH names no tag, and nothing is written; 2 FILE cannot be\n"
@@ -145,6 +146,9 @@ int Finish(const marl::Source& source, const Request& request) {
         std::fprintf(stderr, "%s\n", failure.what());
         return kFailed;
     }
+    // Rewriting FILE with its own bytes would only give it a new inode and time, and part its
+    // hard links.
+    if (request.inPlace && text == source.text()) return kSuccess;
     const auto fill = [&text](std::FILE* stream) {
         return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
     };
