@@ -91,17 +91,18 @@ protected:
     }
 
     // Runs marl in the test's folder with the arguments (already quoted for the shell) and
-    // the given input, its standard output going to `to` (a file of its own by default), every
-    // file it writes capped at fileBytes. The runner's own files live in a folder apart, so
-    // that the test's folder holds only what the test and the tool put there.
+    // the given input, its standard output going to `to` (a file of its own by default; "&-"
+    // closes it), every file it writes capped at fileBytes. The runner's own files live in a
+    // folder apart, so that the test's folder holds only what the test and the tool put there.
     Outcome Marl(const std::string& args, const std::string& input = "",
                  const std::string& to = "", rlim_t fileBytes = kMostBytesWritten) {
         const std::string in = io + "/stdin";
         std::ofstream(in, std::ios::binary) << input;
         const std::string out = to.empty() ? io + "/out" : to;
         std::remove((io + "/out").c_str());
+        const std::string output = to == "&-" ? ">&-" : ">'" + out + "'";
         const std::string command = "cd '" + dir + "' && exec '" + MARL_TOOL + "' " + args +
-                                    " <'" + in + "' >'" + out + "' 2>'" + io + "/err'";
+                                    " <'" + in + "' " + output + " 2>'" + io + "/err'";
         const int status = RunBounded(command, fileBytes);
         return {status, Slurp(io + "/out"), Slurp(io + "/err")};
     }
@@ -280,6 +281,8 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
          "marl: --max-messages takes a count from 0, not '2147483648'\n"
          "Try 'marl check --help'.\n"},
         {"check --max-messages=2147483647 w.marl", 0, "w.marl:3:1...", ""},
+        {"check --max-messages '' n.marl", 2, "",
+         "marl: --max-messages takes a count from 0, not ''\nTry 'marl check --help'.\n"},
         {"print n.marl n.marl", 2, "",
          "marl: print takes one INPUT, not 2\nTry 'marl print --help'.\n"},
         {"get n.marl", 2, "",
@@ -322,6 +325,8 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
         {"check --max-messages 1 w.marl", 0, "w.marl:3:1" + stray + "... and 2 more\n", ""},
         {"check --max-messages 0 h.marl", 0, hundred + "h.marl:101:1" + stray, ""},
         {"check h.marl", 0, hundred + "... and 1 more\n", ""},
+        {"check", 1, "<stdin>:1:1: error: '/' after a name is not followed by '>'\n", "",
+         "<a/x>\n"},
     };
     const auto matches = [](const std::string& expected, const std::string& got) {
         const size_t size = expected.size();
@@ -365,7 +370,9 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
         std::string err;
         std::string file;  // c.marl afterwards ("" for unchanged)
         std::string in = "";
+        std::string to = "";  // standard output, as for Marl()
     };
+    const std::string longest(64, 'n');
     const Case cases[] = {
         {"set c.marl server/port 9090", 0, with("80", "9090"), "", ""},
         {"set -i c.marl server/port 9090 server/users/user 'a\"b'", 0, "", "",
@@ -379,6 +386,8 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
          "marl: cannot set the value of container 'server/users' in c.marl\n", ""},
         {"set -p c.marl server/port/x 1", 1, "",
          "marl: a leaf stands on the way to 'server/port/x' in c.marl\n", ""},
+        // -p makes only the next tag of a name, not the ones before it.
+        {"set -p c.marl 'server/x[3]' 1", 1, "", "marl: no tag 'server/x[3]' in c.marl\n", ""},
         // A VALUE is a value whatever it begins with; options go anywhere before it, and '--'
         // still ends them.
         {"set c.marl server/port -5 server/users/user -x", 0,
@@ -387,6 +396,11 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
         {"set c.marl server/port -- -5", 0, with("80", "-5"), "", ""},
         {"add c.marl server/users user -20", 0,
          with("ada\">\r\n", "ada\">\r\n    <user=\"-20\">\r\n"), "", ""},
+        // Every PATH is checked before anything is done.
+        {"set c.marl server/port 1 server/users/user 2 'server//port' 3", 2, "",
+         "marl: malformed path 'server//port'" + wrong, ""},
+        // A closed standard output fails only a command that writes to it.
+        {"set -i c.marl server/port 1", 0, "", "", with("80", "1"), "", "&-"},
         {"set c.marl server/port 1 server", 2, "", "marl: set takes a VALUE for each PATH" + wrong,
          ""},
         {"set -i - a 1", 2, "", "marl: -i cannot replace standard input" + wrong, ""},
@@ -398,10 +412,16 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
          ""},
         {"add -c c.marl / log 1", 2, "",
          "marl: add -c takes no VALUE: a container holds none\nTry 'marl add --help'.\n", ""},
+        // A NAME of the longest length a tag can have, and one byte more.
+        {"add c.marl / " + longest, 0, config + "<" + longest + "/>\r\n", "", ""},
+        {"add c.marl / " + longest + "n", 2, "",
+         "marl: a NAME is 1 to 64 bytes, not 65\nTry 'marl add --help'.\n", ""},
         {"rm c.marl server/users", 0, with("  <users>\r\n    <user=\"ada\">\r\n  </>\r\n", ""), "",
          ""},
         {"rm -i c.marl server/port", 0, "", "", with("<port=\"80\">", "")},
         {"rm c.marl server/users/user server/gone", 1, "", "marl: no tag 'server/gone' in c.marl\n",
+         ""},
+        {"rm c.marl /", 2, "", "marl: rm removes tags, not the top level\nTry 'marl rm --help'.\n",
          ""},
         // The text ends inside a value, which takes in everything after it.
         {"add - / b", 1, "",
@@ -411,7 +431,7 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
     };
     for (const Case& c : cases) {
         const std::string path = File("c.marl", config);
-        const Outcome run = Marl(c.args, c.in);
+        const Outcome run = Marl(c.args, c.in, c.to);
         EXPECT_EQ(run.status, c.status) << c.args;
         EXPECT_EQ(run.out, c.out) << c.args;
         EXPECT_EQ(run.err, c.err) << c.args;
@@ -471,6 +491,15 @@ TEST_F(MarlTool, FailuresSayWhy) {
     // Sparse, so it takes no room: one byte more than a document can hold.
     File("big.marl", "");
     std::filesystem::resize_file(dir + "/big.marl", 2147483648u);
+    // Text that prints to far more than stdio's buffer holds, so that writes fail mid-run,
+    // and as many reports from check.
+    std::string large = "<list>\n", strays;
+    for (int entry = 0; entry < 20000; ++entry) {
+        large += "  <entry=\"value " + std::to_string(entry) + "\">\n";
+        strays += "</>\n";
+    }
+    File("large.marl", large + "</>\n");
+    File("strays.marl", strays);
     const std::string full = "marl: cannot write to standard output: No space left on device\n";
     struct Case {
         std::string args;
@@ -482,6 +511,11 @@ TEST_F(MarlTool, FailuresSayWhy) {
         {"get n.marl server/host server/users", "/dev/full", full},
         {"check -", "/dev/full", full},  // reads "</>\n" from standard input
         {"--help", "/dev/full", full},
+        {"print large.marl", "/dev/full", full},
+        {"get large.marl / list", "/dev/full", full},
+        // The reason is the failed write's, not that of the failed open after it.
+        {"check --max-messages 0 strays.marl nowhere.marl", "/dev/full",
+         "marl: cannot read nowhere.marl: No such file or directory\n" + full},
         {"print -o /dev/full n.marl", "",
          "marl: cannot write to /dev/full: No space left on device\n"},
         {"print -o sub n.marl", "", "marl: cannot write to sub: Is a directory\n"},
