@@ -29,7 +29,8 @@
 #include <stdbool.h>
 #endif
 
-/* MARLLIB_VERSION_MAJOR, _MINOR, _PATCH and MARLLIB_VERSION_STRING ("1.0.0"). */
+/* MARLLIB_VERSION_MAJOR, _MINOR, _PATCH and MARLLIB_VERSION_STRING ("MAJOR.MINOR.PATCH"),
+ * made by the build from the project's version. */
 #include "marllib_version.h"
 
 #if defined(_WIN32) || defined(__CYGWIN__)

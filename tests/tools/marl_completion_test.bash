@@ -19,6 +19,10 @@ cases=(
     'marl check a.marl b|b.txt'
     'marl get a.marl |'
     'marl get - |'
+    # A VALUE may begin with '-': no options offered there, and it counts as an operand.
+    'marl set a.marl p -|'
+    'marl set a.marl p -5 -|--help --in-place --parents -h -i -p'
+    'marl add a.marl / n -|'
 )
 failed=0
 for case in "${cases[@]}"; do

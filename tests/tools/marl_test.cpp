@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -90,17 +91,18 @@ protected:
     }
 
     // Runs marl in the test's folder with the arguments (already quoted for the shell) and
-    // the given input, its standard output going to `to` (a file of its own by default), every
-    // file it writes capped at fileBytes. The runner's own files live in a folder apart, so
-    // that the test's folder holds only what the test and the tool put there.
+    // the given input, its standard output going to `to` (a file of its own by default; "&-"
+    // closes it), every file it writes capped at fileBytes. The runner's own files live in a
+    // folder apart, so that the test's folder holds only what the test and the tool put there.
     Outcome Marl(const std::string& args, const std::string& input = "",
                  const std::string& to = "", rlim_t fileBytes = kMostBytesWritten) {
         const std::string in = io + "/stdin";
         std::ofstream(in, std::ios::binary) << input;
         const std::string out = to.empty() ? io + "/out" : to;
         std::remove((io + "/out").c_str());
+        const std::string output = to == "&-" ? ">&-" : ">'" + out + "'";
         const std::string command = "cd '" + dir + "' && exec '" + MARL_TOOL + "' " + args +
-                                    " <'" + in + "' >'" + out + "' 2>'" + io + "/err'";
+                                    " <'" + in + "' " + output + " 2>'" + io + "/err'";
         const int status = RunBounded(command, fileBytes);
         return {status, Slurp(io + "/out"), Slurp(io + "/err")};
     }
@@ -294,6 +296,8 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
         }
     }
     File("h.marl", hundredAndOne);
+    File("m.marl", "  <a>\r\n<b=\"x\"\"y\"><c/>junk</>\n");
+    const std::string printed = "<a>\n  <b=\"x\"\"y\">\n  <c/>\n</>\n";  // marl print m.marl
     const std::string wrong = "Try 'marl --help'.\n";
     struct Case {
         std::string args;
@@ -321,6 +325,8 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
          "marl: --max-messages takes a count from 0, not '2147483648'\n"
          "Try 'marl check --help'.\n"},
         {"check --max-messages=2147483647 w.marl", 0, "w.marl:3:1...", ""},
+        {"check --max-messages '' n.marl", 2, "",
+         "marl: --max-messages takes a count from 0, not ''\nTry 'marl check --help'.\n"},
         {"print n.marl n.marl", 2, "",
          "marl: print takes one INPUT, not 2\nTry 'marl print --help'.\n"},
         {"get n.marl", 2, "",
@@ -346,6 +352,12 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
          "marl: malformed path 'users//user'\nTry 'marl get --help'.\n"},
         {"get nowhere.marl a", 2, "",
          "marl: cannot read nowhere.marl: No such file or directory\n"},
+        // '/' is the whole document, printed as marl print prints it, and stands nowhere.
+        {"get m.marl /", 0, printed, ""},
+        {"get -r m.marl / a/b", 0, printed + "x\"y", ""},
+        {"get -w m.marl a /", 2, "",
+         "marl: -w shows where tags stand; '/' is the top level, which stands nowhere\n"
+         "Try 'marl get --help'.\n"},
         {"check w.marl", 0, "w.marl:3:1" + stray + "w.marl:4:1" + stray + "w.marl:5:1" + stray, ""},
         {"check --strict w.marl n.marl", 1, "w.marl:3:1...", ""},
         // A FILE that cannot be read outranks an error found in a later one, and the later
@@ -357,6 +369,8 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
         {"check --max-messages 1 w.marl", 0, "w.marl:3:1" + stray + "... and 2 more\n", ""},
         {"check --max-messages 0 h.marl", 0, hundred + "h.marl:101:1" + stray, ""},
         {"check h.marl", 0, hundred + "... and 1 more\n", ""},
+        {"check", 1, "<stdin>:1:1: error: '/' after a name is not followed by '>'\n", "",
+         "<a/x>\n"},
     };
     const auto matches = [](const std::string& expected, const std::string& got) {
         const size_t size = expected.size();
@@ -370,6 +384,14 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
         EXPECT_EQ(run.status, c.status) << c.args;
         EXPECT_TRUE(matches(c.out, run.out)) << c.args << "\n" << run.out;
         EXPECT_TRUE(matches(c.err, run.err)) << c.args << "\n" << run.err;
+    }
+
+    // The top-level help gives each command's synopsis as the command's own help does.
+    const std::string top = Marl("--help").out;
+    for (const std::string command : {"print", "check", "get", "set", "add", "rm"}) {
+        const std::string own = Marl(command + " --help").out;
+        const std::string synopsis = own.substr(12, own.find('\n') - 12);  // after "usage: marl "
+        EXPECT_NE(top.find("\n  " + synopsis), std::string::npos) << synopsis;
     }
 }
 
@@ -392,7 +414,9 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
         std::string err;
         std::string file;  // c.marl afterwards ("" for unchanged)
         std::string in = "";
+        std::string to = "";  // standard output, as for Marl()
     };
+    const std::string longest(64, 'n');
     const Case cases[] = {
         {"set c.marl server/port 9090", 0, with("80", "9090"), "", ""},
         {"set -i c.marl server/port 9090 server/users/user 'a\"b'", 0, "", "",
@@ -406,6 +430,21 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
          "marl: cannot set the value of container 'server/users' in c.marl\n", ""},
         {"set -p c.marl server/port/x 1", 1, "",
          "marl: a leaf stands on the way to 'server/port/x' in c.marl\n", ""},
+        // -p makes only the next tag of a name, not the ones before it.
+        {"set -p c.marl 'server/x[3]' 1", 1, "", "marl: no tag 'server/x[3]' in c.marl\n", ""},
+        // A VALUE is a value whatever it begins with; options go anywhere before it, and '--'
+        // still ends them.
+        {"set c.marl server/port -5 server/users/user -x", 0,
+         with("ada", "-x", with("80", "-5")), "", ""},
+        {"set c.marl -pi server/port -5", 0, "", "", with("80", "-5")},
+        {"set c.marl server/port -- -5", 0, with("80", "-5"), "", ""},
+        {"add c.marl server/users user -20", 0,
+         with("ada\">\r\n", "ada\">\r\n    <user=\"-20\">\r\n"), "", ""},
+        // Every PATH is checked before anything is done.
+        {"set c.marl server/port 1 server/users/user 2 'server//port' 3", 2, "",
+         "marl: malformed path 'server//port'" + wrong, ""},
+        // A closed standard output fails only a command that writes to it.
+        {"set -i c.marl server/port 1", 0, "", "", with("80", "1"), "", "&-"},
         {"set c.marl server/port 1 server", 2, "", "marl: set takes a VALUE for each PATH" + wrong,
          ""},
         {"set -i - a 1", 2, "", "marl: -i cannot replace standard input" + wrong, ""},
@@ -417,11 +456,17 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
          ""},
         {"add -c c.marl / log 1", 2, "",
          "marl: add -c takes no VALUE: a container holds none\nTry 'marl add --help'.\n", ""},
+        // A NAME of the longest length a tag can have, and one byte more.
+        {"add c.marl / " + longest, 0, config + "<" + longest + "/>\r\n", "", ""},
+        {"add c.marl / " + longest + "n", 2, "",
+         "marl: a NAME is 1 to 64 bytes, not 65\nTry 'marl add --help'.\n", ""},
         {"rm c.marl server/users", 0, with("  <users>\r\n    <user=\"ada\">\r\n  </>\r\n", ""), "",
          ""},
         // A note on the removed tag's line goes with it.
         {"rm -i c.marl server/port", 0, "", "", with("  <port=\"80\">   # public listener\r\n", "")},
         {"rm c.marl server/users/user server/gone", 1, "", "marl: no tag 'server/gone' in c.marl\n",
+         ""},
+        {"rm c.marl /", 2, "", "marl: rm removes tags, not the top level\nTry 'marl rm --help'.\n",
          ""},
         // Line ends, indentation and notes of the text itself, from standard input.
         {"add - a c 1", 0, "<a>\n  <b=\"1\">\n  <c=\"1\">\n</>", "", "", "<a>\n  <b=\"1\">\n</>"},
@@ -456,7 +501,7 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
     };
     for (const Case& c : cases) {
         const std::string path = File("c.marl", config);
-        const Outcome run = Marl(c.args, c.in);
+        const Outcome run = Marl(c.args, c.in, c.to);
         EXPECT_EQ(run.status, c.status) << c.args;
         EXPECT_EQ(run.out, c.out) << c.args;
         EXPECT_EQ(run.err, c.err) << c.args;
@@ -486,6 +531,27 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
     }
     EXPECT_EQ(Slurp(path), with("80", "1"));
     EXPECT_EQ(Listing(), (std::vector<std::string>{"c.marl", "link.marl"}));
+
+    // An edit that changes no byte leaves the file alone, its inode, time and hard links;
+    // one that does replaces it with a new file, as sed -i does, and the hard link keeps the
+    // old text.
+    const std::string same = File("same.marl", config);
+    fs::create_hard_link(same, dir + "/hard.marl");
+    fs::last_write_time(same, fs::last_write_time(same) - std::chrono::hours(24));
+    const fs::file_time_type written = fs::last_write_time(same);
+    struct stat before {};
+    struct stat after {};
+    ASSERT_EQ(stat(same.c_str(), &before), 0);
+    EXPECT_EQ(Marl("set -i same.marl server/port 80 server/users/user ada").status, 0);
+    ASSERT_EQ(stat(same.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(fs::last_write_time(same), written);
+    EXPECT_TRUE(fs::equivalent(same, dir + "/hard.marl"));
+    EXPECT_EQ(Marl("set -i same.marl server/port 81").status, 0);
+    ASSERT_EQ(stat(same.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(Slurp(same), with("80", "81"));
+    EXPECT_EQ(Slurp(dir + "/hard.marl"), config);
 }
 
 // Output that cannot be written, and input that cannot be read, fail with their reasons.
@@ -495,6 +561,15 @@ TEST_F(MarlTool, FailuresSayWhy) {
     // Sparse, so it takes no room: one byte more than a document can hold.
     File("big.marl", "");
     std::filesystem::resize_file(dir + "/big.marl", 2147483648u);
+    // Text that prints to far more than stdio's buffer holds, so that writes fail mid-run,
+    // and as many reports from check.
+    std::string large = "<list>\n", strays;
+    for (int entry = 0; entry < 20000; ++entry) {
+        large += "  <entry=\"value " + std::to_string(entry) + "\">\n";
+        strays += "</>\n";
+    }
+    File("large.marl", large + "</>\n");
+    File("strays.marl", strays);
     const std::string full = "marl: cannot write to standard output: No space left on device\n";
     struct Case {
         std::string args;
@@ -506,6 +581,11 @@ TEST_F(MarlTool, FailuresSayWhy) {
         {"get n.marl server/host server/users", "/dev/full", full},
         {"check -", "/dev/full", full},  // reads "</>\n" from standard input
         {"--help", "/dev/full", full},
+        {"print large.marl", "/dev/full", full},
+        {"get large.marl / list", "/dev/full", full},
+        // The reason is the failed write's, not that of the failed open after it.
+        {"check --max-messages 0 strays.marl nowhere.marl", "/dev/full",
+         "marl: cannot read nowhere.marl: No such file or directory\n" + full},
         {"print -o /dev/full n.marl", "",
          "marl: cannot write to /dev/full: No space left on device\n"},
         {"print -o sub n.marl", "", "marl: cannot write to sub: Is a directory\n"},

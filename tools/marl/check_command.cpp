@@ -12,8 +12,6 @@
 
 namespace MarlTool {
 
-namespace {
-
 const char kCheckUsage[] =
     "usage: marl check [--strict] [--max-messages N] [--] [FILE]...\n"
     "\n"
@@ -32,6 +30,8 @@ const char kCheckUsage[] =
     "\n"
     "exit status: 0 no errors, 1 an error (or with --strict a warning) in some FILE, 2 a FILE\n"
     "cannot be read or the command line is wrong. Every FILE is checked either way.\n";
+
+namespace {
 
 enum : int { kStrict = 256, kMaxMessages };
 

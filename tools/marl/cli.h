@@ -5,6 +5,7 @@
 
 #include <getopt.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,18 +20,26 @@ enum ExitStatus : int {
 };
 
 // One command's options: its getopt_long table (with --help, ended by a zero entry), the
-// matching short options, and the text that --help prints.
+// matching short options (as getopt_long takes them after its leading '+'), the text that
+// --help prints, and which operands are values.
 struct CommandLine {
     const char* shortOptions;
     const option* longOptions;
     const char* usage;
+    // Whether operand number k (from 0) is a value, which is taken as it stands even when it
+    // begins with '-' (such as -5); null when no operand is.
+    bool (*isValue)(std::size_t k) = nullptr;
+    // The number of operands after which the options end: every later argument is an operand.
+    std::size_t optionsEndAfter = SIZE_MAX;
 };
 
-// Parses argv[1..] as getopt_long does (options may follow operands; "--" ends them) and calls
-// take(option, argument) for every option but --help, which take turns into false when the
-// argument is bad (it reports that itself). Returns -1 when the command should run, with the
-// operands in `operands`; otherwise the status to exit with: kSuccess after --help, kTrouble
-// after a wrong option, which it reports.
+// Parses argv[1..] as getopt_long does, options and operands in any order ("--" ends the
+// options), but takes an argument where line.isValue says a value stands as an operand
+// whatever else it begins with, so that "set F P -5" sets -5 and "set F P -- -5" still does.
+// Calls take(option, argument) for every option but --help, which take turns into false when
+// the argument is bad (it reports that itself). Returns -1 when the command should run, with
+// the operands in `operands`; otherwise the status to exit with: kSuccess after --help,
+// kTrouble after a wrong option, which it reports.
 template <typename Take>
 int ParseOptions(int argc, char** argv, const CommandLine& line, std::vector<std::string>& operands,
                  Take take);
@@ -50,16 +59,38 @@ int32_t ParseCount(const char* text);
 template <typename Take>
 int ParseOptions(int argc, char** argv, const CommandLine& line, std::vector<std::string>& operands,
                  Take take) {
-    optind = 0;  // starts getopt afresh, also after an earlier parse
+    // In '+' mode getopt_long stops at the first operand, so that each argument is looked at
+    // here first, where its place among the operands is known.
+    const std::string shortOptions = std::string("+") + line.shortOptions;
     opterr = 0;  // the messages are the tool's own
-    for (;;) {
-        const int result = getopt_long(argc, argv, line.shortOptions, line.longOptions, nullptr);
-        if (result == -1) break;
-        if (result == 'h') return Help(line.usage);
-        if (result == '?' || result == ':') return WrongOption(argv, line.longOptions, result);
-        if (!take(result, optarg)) return kTrouble;
+    operands.clear();
+    int next = 1;  // the argument to look at
+    while (next < argc && operands.size() < line.optionsEndAfter) {
+        const std::string argument = argv[next];
+        if (argument == "--") {
+            ++next;
+            break;
+        }
+        const bool value = line.isValue != nullptr && line.isValue(operands.size());
+        if (value || argument.size() < 2 || argument[0] != '-') {
+            operands.push_back(argument);
+            ++next;
+            continue;
+        }
+        // getopt_long reads the options of this argument (and the argument of the last of
+        // them, which may be the next one) afresh, argv[next - 1] standing in for argv[0].
+        char** const from = argv + next - 1;
+        optind = 0;  // starts getopt afresh
+        do {
+            const int result =
+                getopt_long(argc - next + 1, from, shortOptions.c_str(), line.longOptions, nullptr);
+            if (result == 'h') return Help(line.usage);
+            if (result == '?' || result == ':') return WrongOption(from, line.longOptions, result);
+            if (!take(result, optarg)) return kTrouble;
+        } while (optind <= 1);  // while inside a group such as -ip
+        next += optind - 1;
     }
-    operands.assign(argv + optind, argv + argc);
+    operands.insert(operands.end(), argv + next, argv + argc);
     return -1;
 }
 

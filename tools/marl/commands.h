@@ -12,6 +12,15 @@ int RunSet(int argc, char** argv);
 int RunAdd(int argc, char** argv);
 int RunRemove(int argc, char** argv);
 
+// Each command's help, as 'marl COMMAND --help' prints it. Its first line,
+// "usage: marl NAME [OPTION]... OPERANDS", is also the command's line in the top-level help.
+extern const char kPrintUsage[];
+extern const char kCheckUsage[];
+extern const char kGetUsage[];
+extern const char kSetUsage[];
+extern const char kAddUsage[];
+extern const char kRemoveUsage[];
+
 }  // namespace MarlTool
 
 #endif  // MARL_TOOL_COMMANDS_H

@@ -14,20 +14,20 @@
 
 namespace MarlTool {
 
-namespace {
-
 const char kSetUsage[] =
     "usage: marl set [-i] [-p] [--] FILE PATH VALUE [PATH VALUE]...\n"
     "\n"
     "Sets the value of the leaf at each PATH in FILE and writes the text with only those\n"
     "values changed: notes between tags, spacing and line ends stay as they are. An empty\n"
-    "VALUE leaves the leaf without value (<name/>). FILE '-' reads standard input.\n"
-    "PATH: as for 'marl get', such as 'server/users/user[2]'.\n"
+    "VALUE leaves the leaf without value (<name/>). A VALUE may begin with '-', as -5 does:\n"
+    "it is never taken for an option, so options go before it. FILE '-' reads standard\n"
+    "input. PATH: as for 'marl get', such as 'server/users/user[2]'.\n"
     "\n"
     "options:\n"
-    "  -i, --in-place  replace FILE with the edited text (a failed write leaves it as it\n"
-    "                  was, and it keeps its mode and links) instead of writing to standard\n"
-    "                  output\n"
+    "  -i, --in-place  replace FILE with a new file of the edited text, as sed -i does,\n"
+    "                  instead of writing to standard output: a failed write leaves FILE as\n"
+    "                  it was, the new file keeps its mode, and hard links keep the old\n"
+    "                  text. An edit that changes no byte leaves FILE as it is.\n"
     "  -p, --parents   make the containers missing along PATH, and then the leaf\n"
     "  -h, --help      show this help\n"
     "\n"
@@ -41,11 +41,12 @@ const char kAddUsage[] =
     "Adds the leaf NAME, with VALUE if one is given and not empty, at the end of the\n"
     "container at PATH in FILE ('/' is the top level), on a line of its own after the\n"
     "container's last entry, and writes the text with every other byte as it was.\n"
-    "FILE '-' reads standard input. NAME is 1 to 64 bytes, taken as they are.\n"
+    "FILE '-' reads standard input. NAME is 1 to 64 bytes, taken as they are. VALUE may\n"
+    "begin with '-', as -20 does: it is never taken for an option, so options go before it.\n"
     "\n"
     "options:\n"
-    "  -i, --in-place   replace FILE with the edited text instead of writing to standard\n"
-    "                   output\n"
+    "  -i, --in-place   replace FILE with a new file of the edited text, as sed -i does (hard\n"
+    "                   links keep the old text), instead of writing to standard output\n"
     "  -c, --container  add an empty container NAME instead (with no VALUE)\n"
     "  -h, --help       show this help\n"
     "\n"
@@ -61,12 +62,14 @@ const char kRemoveUsage[] =
     "those lines with it. FILE '-' reads standard input.\n"
     "\n"
     "options:\n"
-    "  -i, --in-place  replace FILE with the edited text instead of writing to standard\n"
-    "                  output\n"
+    "  -i, --in-place  replace FILE with a new file of the edited text, as sed -i does (hard\n"
+    "                  links keep the old text), instead of writing to standard output\n"
     "  -h, --help      show this help\n"
     "\n"
     "exit status: 0 success; 1 a PATH names no tag, and nothing is written; 2 FILE cannot be\n"
     "read or written, a PATH is malformed or the command line is wrong.\n";
+
+namespace {
 
 const option kSetOptions[] = {
     {"in-place", no_argument, nullptr, 'i'},
@@ -143,6 +146,9 @@ int Finish(const marl::Source& source, const Request& request) {
         std::fprintf(stderr, "%s\n", failure.what());
         return kFailed;
     }
+    // Rewriting FILE with its own bytes would only give it a new inode and time, and part its
+    // hard links.
+    if (request.inPlace && text == source.text()) return kSuccess;
     const auto fill = [&text](std::FILE* stream) {
         return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
     };
@@ -178,8 +184,12 @@ std::optional<marl::tag> Reach(marl::Document& document, const std::string& path
 int RunSet(int argc, char** argv) {
     const char* const help = "marl set --help";
     Request request;
-    const EditCommand set{
-        {":hip", kSetOptions, kSetUsage}, 3, "set needs a FILE, a PATH and a VALUE", help};
+    // FILE PATH VALUE PATH VALUE ...
+    const auto isValue = [](std::size_t k) { return k >= 2 && k % 2 == 0; };
+    const EditCommand set{{":hip", kSetOptions, kSetUsage, isValue},
+                          3,
+                          "set needs a FILE, a PATH and a VALUE",
+                          help};
     if (const int stop = Start(argc, argv, set, request); stop >= 0) return stop;
     const std::vector<std::string>& operands = request.operands;
     if (operands.size() % 2 == 0) return WrongUsage("set takes a VALUE for each PATH", help);
@@ -206,8 +216,12 @@ int RunSet(int argc, char** argv) {
 int RunAdd(int argc, char** argv) {
     const char* const help = "marl add --help";
     Request request;
-    const EditCommand add{
-        {":hic", kAddOptions, kAddUsage}, 3, "add needs a FILE, a PATH and a NAME", help};
+    // FILE PATH NAME VALUE
+    const auto isValue = [](std::size_t k) { return k == 3; };
+    const EditCommand add{{":hic", kAddOptions, kAddUsage, isValue},
+                          3,
+                          "add needs a FILE, a PATH and a NAME",
+                          help};
     if (const int stop = Start(argc, argv, add, request); stop >= 0) return stop;
     const std::vector<std::string>& operands = request.operands;
     if (operands.size() > (request.flag ? 3u : 4u)) {

@@ -12,8 +12,6 @@
 
 namespace MarlTool {
 
-namespace {
-
 const char kGetUsage[] =
     "usage: marl get [-r | -w] [--] FILE PATH...\n"
     "\n"
@@ -24,16 +22,20 @@ const char kGetUsage[] =
     "PATH: names from the top of the document down, joined by '/'; a leading '/' is allowed.\n"
     "  name[N]     the N-th tag of that name in its collection, counting from 1 (default 1)\n"
     "  \\/ \\[ \\\\    a '/', '[' or '\\' inside a name\n"
+    "  /           the top level: the whole document, as 'marl print' prints it\n"
     "  example: marl get config.marl 'server/users/user[2]'\n"
     "\n"
     "options:\n"
     "  -r, --raw    write each value's bytes exactly, with no newline after it\n"
     "  -w, --where  write 'FILE:LINE:COLUMN' of each tag's '<' instead (standard input is\n"
-    "               <stdin>); lines and columns count from 1, the column in bytes\n"
+    "               <stdin>); lines and columns count from 1, the column in bytes. Not\n"
+    "               for '/', which stands nowhere.\n"
     "  -h, --help   show this help\n"
     "\n"
     "exit status: 0 every PATH found, 1 some PATH found nothing (the others are still\n"
     "printed), 2 FILE cannot be read, a PATH is malformed or the command line is wrong.\n";
+
+namespace {
 
 const option kGetOptions[] = {
     {"raw", no_argument, nullptr, 'r'},
@@ -43,6 +45,7 @@ const option kGetOptions[] = {
 };
 
 const char kHelp[] = "marl get --help";
+const char kTopLevel[] = "/";
 
 // The tag's place, as "FILE:LINE:COLUMN", as grep -n and compilers write places.
 void ShowWhere(const marl::Source& source, marl::tag tag) {
@@ -77,7 +80,13 @@ int RunGet(int argc, char** argv) {
     if (operands.size() < 2) return WrongUsage("get needs a FILE and at least one PATH", kHelp);
 
     for (auto path = operands.begin() + 1; path != operands.end(); ++path) {
-        if (!marl::parse_path(*path)) return WrongUsage("malformed path '" + *path + "'", kHelp);
+        if (*path == kTopLevel && where) {
+            return WrongUsage(
+                "-w shows where tags stand; '/' is the top level, which stands nowhere", kHelp);
+        }
+        if (*path != kTopLevel && !marl::parse_path(*path)) {
+            return WrongUsage("malformed path '" + *path + "'", kHelp);
+        }
     }
     const std::optional<marl::Source> source = Load(operands[0]);
     if (!source) return kTrouble;
@@ -85,6 +94,10 @@ int RunGet(int argc, char** argv) {
 
     int status = kSuccess;
     for (auto path = operands.begin() + 1; path != operands.end(); ++path) {
+        if (*path == kTopLevel) {
+            document.write(stdout);  // the printer of marl print, from the top
+            continue;
+        }
         if (const std::optional<marl::tag> tag = document.at(*path)) {
             if (where) {
                 ShowWhere(*source, *tag);

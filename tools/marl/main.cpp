@@ -13,23 +13,14 @@ namespace {
 
 using namespace MarlTool;
 
-const char kUsage[] =
+const char kUsageHead[] =
     "usage: marl [--help | --version] COMMAND [OPTION]... [ARGUMENT]...\n"
     "\n"
     "Prints, checks, queries and edits Marl documents.\n"
     "\n"
-    "commands:\n"
-    "  print [-o FILE] [INPUT]      load a document and print it as Marl text\n"
-    "  check [--strict] [--max-messages N] [FILE]...\n"
-    "                               report malformed tags, unclosed containers and cut names\n"
-    "  get [-r] FILE PATH...        print the value or container at each PATH, such as\n"
-    "                               'server/users/user[2]'\n"
-    "  set [-i] [-p] FILE PATH VALUE [PATH VALUE]...\n"
-    "                               set the value of the leaf at each PATH\n"
-    "  add [-i] [-c] FILE PATH NAME [VALUE]\n"
-    "                               add a leaf (-c: a container) at the end of the container\n"
-    "                               at PATH ('/' is the top level)\n"
-    "  rm [-i] FILE PATH...         remove each tag, a container with all it holds\n"
+    "commands:\n";
+
+const char kUsageTail[] =
     "set, add and rm keep every byte of FILE that the edit does not change, and write the\n"
     "text to standard output, or with -i in place of FILE.\n"
     "\n"
@@ -49,26 +40,67 @@ const option kOptions[] = {
 };
 
 struct Command {
-    const char* name;
+    const char* usage;    // its help, which begins "usage: marl NAME ..."
+    const char* summary;  // what it does, for the top-level help; '\n' goes on below
     int (*run)(int argc, char** argv);
 };
 
 const Command kCommands[] = {
-    {"print", RunPrint},
-    {"check", RunCheck},
-    {"get", RunGet},
-    {"set", RunSet},
-    {"add", RunAdd},
-    {"rm", RunRemove},
+    {kPrintUsage, "load a document and print it as Marl text", RunPrint},
+    {kCheckUsage, "report malformed tags, unclosed containers and cut names", RunCheck},
+    {kGetUsage,
+     "print the value or container at each PATH, such as\n"
+     "'server/users/user[2]' ('/' is the whole document),\n"
+     "or with -w where it stands",
+     RunGet},
+    {kSetUsage, "set the value of the leaf at each PATH", RunSet},
+    {kAddUsage,
+     "add a leaf (-c: a container) at the end of the container\n"
+     "at PATH ('/' is the top level)",
+     RunAdd},
+    {kRemoveUsage, "remove each tag, a container with all it holds", RunRemove},
 };
+
+// A command's synopsis: the first line of its help, after "usage: marl ".
+std::string SynopsisOf(const Command& command) {
+    const std::string usage = command.usage;
+    const std::size_t start = usage.find("marl ") + 5;
+    return usage.substr(start, usage.find('\n') - start);
+}
+
+// The command's name: its synopsis's first word.
+std::string NameOf(const Command& command) {
+    const std::string synopsis = SynopsisOf(command);
+    return synopsis.substr(0, synopsis.find(' '));
+}
+
+// The top-level help, with each command's synopsis as its own help gives it, so that the two
+// cannot differ; the summary stands in a column of its own, below a synopsis too long for it.
+std::string Usage() {
+    constexpr std::size_t kColumn = 31;
+    std::string usage = kUsageHead;
+    for (const Command& command : kCommands) {
+        std::string line = "  " + SynopsisOf(command);
+        line += line.size() < kColumn ? std::string(kColumn - line.size(), ' ')
+                                      : "\n" + std::string(kColumn, ' ');
+        for (const char* at = command.summary; *at != '\0'; ++at) {
+            line += *at;
+            if (*at == '\n') line.append(kColumn, ' ');
+        }
+        usage += line + "\n";
+    }
+    return usage + kUsageTail;
+}
 
 // The options before the command, then the command with the arguments after it.
 int Run(int argc, char** argv) {
     bool version = false;
     std::vector<std::string> rest;
-    // '+': stop at the command, whose options are its own.
-    const int parsed = ParseOptions(argc, argv, {"+:hV", kOptions, kUsage}, rest,
-                                    [&](int, const char*) { return version = true; });
+    const std::string usage = Usage();
+    // Everything after the command is the command's own, its options too.
+    const CommandLine line{":hV", kOptions, usage.c_str(), nullptr, 1};
+    const int parsed =
+        ParseOptions(argc, argv, line, rest, [&](int, const char*) { return version = true; });
     if (parsed >= 0) return parsed;
     if (version) {
         std::printf("marl %s\n", MARLLIB_VERSION_STRING);
@@ -76,11 +108,11 @@ int Run(int argc, char** argv) {
     }
     const int first = argc - static_cast<int>(rest.size());
     if (rest.empty()) {
-        std::fputs(kUsage, stderr);
+        std::fputs(usage.c_str(), stderr);
         return kTrouble;
     }
     for (const Command& command : kCommands) {
-        if (rest[0] == command.name) return command.run(argc - first, argv + first);
+        if (rest[0] == NameOf(command)) return command.run(argc - first, argv + first);
     }
     return WrongUsage("unknown command '" + rest[0] + "'");
 }

@@ -13,8 +13,6 @@
 
 namespace MarlTool {
 
-namespace {
-
 const char kPrintUsage[] =
     "usage: marl print [-o FILE] [--] [INPUT]\n"
     "\n"
@@ -31,6 +29,8 @@ const char kPrintUsage[] =
     "\n"
     "exit status: 0 success, 2 INPUT cannot be read, FILE cannot be written or the command\n"
     "line is wrong.\n";
+
+namespace {
 
 const option kPrintOptions[] = {
     {"output", required_argument, nullptr, 'o'},
