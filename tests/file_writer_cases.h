@@ -22,6 +22,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace marltest {
@@ -89,6 +90,14 @@ inline fs::perms NewFileMode() {
     return static_cast<fs::perms>(0666 & ~mask);
 }
 
+// The links that a row makes, each with what it names: they must stay exactly so.
+using Links = std::vector<std::pair<fs::path, fs::path>>;
+
+inline void Link(Links& links, const fs::path& link, const fs::path& names) {
+    fs::create_symlink(names, link);
+    links.emplace_back(link, names);
+}
+
 // Runs every target through write, which must write `printed` when it succeeds.
 inline void RunFileWriterTable(const FileWriter& write, const std::string& printed) {
     enum class Target { New, Existing, Link, LinkElsewhere, ReadOnlyFolder, ReadOnlyFile, Folder,
@@ -129,6 +138,8 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
         std::optional<std::string> reason;
         rlim_t limit = 0;
         fs::path readOnly;
+        Links links;
+        bool made = true;  // a file holds the bytes afterwards
         switch (row.target) {
             case Target::New:
                 break;
@@ -139,14 +150,14 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
             case Target::Link:
                 Put(file, old, group_too);
                 target = here / "link.marl";
-                fs::create_symlink("file.marl", target);
+                Link(links, target, "file.marl");
                 mode = group_too;
                 break;
             case Target::LinkElsewhere:
                 file = there / "file.marl";
                 Put(file, old, owner_only);
                 target = here / "link.marl";
-                fs::create_symlink("../there/file.marl", target);
+                Link(links, target, "../there/file.marl");
                 mode = owner_only;
                 break;
             case Target::ReadOnlyFolder:
@@ -160,14 +171,18 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
                     fs::remove_all(top);
                     continue;
                 }
+                // What must change is named: the folder, where it refuses the new file.
+                if (row.target == Target::ReadOnlyFolder) {
+                    reason = "cannot make a new file in " + here.string() + ": " + *reason;
+                }
                 bytes = old;
-                mode = fs::status(file).permissions() & fs::perms::all;
+                mode = fs::status(file).permissions() & fs::perms::mask;
                 break;
             case Target::Folder:
                 target = file = here / "sub";
                 fs::create_directory(target);
                 reason = std::strerror(EISDIR);
-                mode.reset();
+                made = false;
                 break;
             case Target::TooLarge:
                 Put(file, old, owner_only);
@@ -179,7 +194,7 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
             case Target::TooLargeNew:
                 limit = 1024;
                 reason = std::strerror(EFBIG);
-                mode.reset();
+                made = false;
                 break;
         }
         const std::vector<std::string> before[] = {Names(here), Names(there)};
@@ -187,15 +202,17 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
         EXPECT_EQ(write(target.string(), limit), reason);
         if (!readOnly.empty()) UndoReadOnly(readOnly);
 
-        const bool made = row.target != Target::TooLargeNew && row.target != Target::Folder;
         if (made) {
             EXPECT_EQ(Contents(file), bytes);
-            EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, *mode);
+            EXPECT_EQ(fs::status(file).permissions() & fs::perms::mask, *mode);
         } else {
-            EXPECT_FALSE(fs::is_regular_file(file));
+            EXPECT_FALSE(fs::is_regular_file(fs::symlink_status(file)));
         }
-        if (row.target == Target::Link || row.target == Target::LinkElsewhere) {
-            EXPECT_TRUE(fs::is_symlink(target));
+        for (const auto& [link, names] : links) {
+            EXPECT_TRUE(fs::is_symlink(link)) << link;
+            if (fs::is_symlink(link)) {
+                EXPECT_EQ(fs::read_symlink(link), names) << link;
+            }
         }
         // Nothing beside what was there, but the new file where one was made: no temporary
         // file is left, in either folder.
