@@ -179,9 +179,10 @@ inline void check_path(const std::string& path) {
 // the new file, "marllib: cannot write 'PATH': cannot make a new file in FOLDER: REASON". An
 // exception from fill leaves the same and goes on to the caller.
 // - Kept: an existing file's permission bits (and, where the process may set them, its owner
-//   and group). A symbolic link is followed to the file it names, which is replaced; the link
-//   stays (POSIX; Windows writes to the path as given). A new file gets the permissions that
-//   new files get (0666 less the umask).
+//   and group). A symbolic link, or a chain of them, is followed to the file at its end, which
+//   is replaced; the links stay (POSIX; Windows writes to the path as given). A new file (also
+//   at the end of a dangling link) gets the permissions that new files get (0666 less the
+//   umask).
 // - How: the text goes to a new file beside the target (made with O_EXCL, so that no file or
 //   link already there is written through), which is flushed, synced to the disk, closed and
 //   renamed over the target in one step; the folder is synced after. A failure at any point
@@ -190,11 +191,13 @@ inline void check_path(const std::string& path) {
 //   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH; its own error is then the cause.)
 // - A target that exists and is neither a file nor a folder, such as a device or a pipe, is
 //   written directly, as a shell's '>' would.
-// - Refused, with nothing written: an empty path or one holding a zero byte (EINVAL); a folder
-//   (EISDIR); an existing file that the process may not write, although its folder would let
-//   it be replaced (EACCES, or EPERM for an immutable one); a folder that does not let the new
-//   file be made (EACCES, EPERM, EROFS, ...: the wording with FOLDER, as the followed path
-//   writes it; a folder that is not there gives ENOENT or ENOTDIR without it).
+// - Refused, with nothing written: an empty path or one holding a zero byte (EINVAL); a target
+//   whose status cannot be had for any reason but that it does not exist, with that reason
+//   (ELOOP for a loop of links or a link to itself); a folder (EISDIR); an existing file that
+//   the process may not write, although its folder would let it be replaced (EACCES, or EPERM
+//   for an immutable one); a folder that does not let the new file be made (EACCES, EPERM,
+//   EROFS, ...: the wording with FOLDER, as the followed path writes it; a folder that is not
+//   there gives ENOENT or ENOTDIR without it).
 // - Later failures give the system's reason: a write, flush or sync (ENOSPC, EFBIG, EIO, ...)
 //   or the rename.
 inline void replace_file(const std::string& path, const std::function<bool(std::FILE*)>& fill) {

@@ -269,7 +269,8 @@ inline std::pair<std::string, std::string> SplitPath(const std::string& path) {
 }
 
 // The file that writing to path writes: path with every symbolic link on its end followed (to
-// a target that need not exist yet); path itself where a link cannot be read.
+// a target that need not exist yet); path itself where a link cannot be read. A loop of links
+// ends on a link after as many hops as the system follows, which stat then refuses (ELOOP).
 inline std::string FollowedLinks(std::string path) {
 #if !defined(_WIN32)
     for (int hop = 0; hop < 40; ++hop) {  // as many as the system follows
@@ -497,10 +498,11 @@ inline int ReplaceRegularFile(const std::string& target, const struct stat* old,
 // file and its folder as they were; failure (when given) tells more of a failure. ReplaceFile
 // owns the stream that it hands to fill, which must neither close it nor keep it; an exception
 // from fill leaves everything as a failure does and goes on to the caller.
-// - A new file is made with the permissions that new files get (0666 less the umask).
+// - A new file (a path that does not exist, or a link to one) is made with the permissions
+//   that new files get (0666 less the umask).
 // - An existing file is replaced, keeping its permission bits (and, where the process may set
-//   them, its owner and group). A symbolic link is followed to the file it names, which is
-//   replaced; the links stay (POSIX; Windows writes to the path as given).
+//   them, its owner and group). A symbolic link, or a chain of them, is followed to the file
+//   at its end, which is replaced; the links stay (POSIX; Windows writes to the path as given).
 // - The text goes to a new file beside the target (made with O_EXCL, so that no file or link
 //   already there is written through), which is flushed, synced to the disk, closed and then
 //   renamed over the target in one step; the folder is synced after. A failure at any point
@@ -511,6 +513,9 @@ inline int ReplaceRegularFile(const std::string& target, const struct stat* old,
 //   written directly, as a shell's '>' would.
 // Refused, with nothing written:
 // - a null or empty path: EINVAL;
+// - a target whose status cannot be had for any reason but that it does not exist: that
+//   reason, such as ELOOP for a loop of links or a link to itself, or EACCES for a folder on
+//   the way that may not be searched;
 // - a folder: EISDIR;
 // - an existing file that the process may not write, although its folder would let it be
 //   replaced, as a write into it would be: EACCES, or EPERM for an immutable one;
@@ -526,6 +531,8 @@ inline int ReplaceFile(const char* path, const FillFunction& fill,
     struct stat old {};
     errno = 0;
     if (stat(target.c_str(), &old) != 0) {
+        const int error = detail::LastError();
+        if (error != ENOENT) return error;
         return detail::ReplaceRegularFile(target, nullptr, fill, failure);
     }
     const auto type = old.st_mode & S_IFMT;

@@ -101,7 +101,7 @@ inline void Link(Links& links, const fs::path& link, const fs::path& names) {
 // Runs every target through write, which must write `printed` when it succeeds.
 inline void RunFileWriterTable(const FileWriter& write, const std::string& printed) {
     enum class Target { New, Existing, Link, LinkElsewhere, ReadOnlyFolder, ReadOnlyFile, Folder,
-                        TooLarge, TooLargeNew };
+                        TooLarge, TooLargeNew, LinkChain, LinkLoop, LinkToItself, DanglingLink };
     struct Row {
         const char* what;
         Target target;
@@ -116,6 +116,10 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
         {"a folder", Target::Folder},
         {"an existing file, beyond the file size limit", Target::TooLarge},
         {"a new file, beyond the file size limit", Target::TooLargeNew},
+        {"a link to a link to a file", Target::LinkChain},
+        {"a loop of two links", Target::LinkLoop},
+        {"a link to itself", Target::LinkToItself},
+        {"a link to a file not there yet", Target::DanglingLink},
     };
     const std::string old = "<old/>\n";
     const auto owner_only = fs::perms::owner_read | fs::perms::owner_write;
@@ -196,6 +200,30 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
                 reason = std::strerror(EFBIG);
                 made = false;
                 break;
+            case Target::LinkChain:
+                Put(file, old, group_too);
+                Link(links, here / "link1.marl", "file.marl");
+                target = here / "link2.marl";
+                Link(links, target, "link1.marl");
+                mode = group_too;
+                break;
+            case Target::LinkLoop:
+                target = file = here / "a.marl";
+                Link(links, target, "b.marl");
+                Link(links, here / "b.marl", "a.marl");
+                reason = std::strerror(ELOOP);
+                made = false;
+                break;
+            case Target::LinkToItself:
+                target = file = here / "self.marl";
+                Link(links, target, "self.marl");
+                reason = std::strerror(ELOOP);
+                made = false;
+                break;
+            case Target::DanglingLink:
+                target = here / "link.marl";
+                Link(links, target, "file.marl");
+                break;
         }
         const std::vector<std::string> before[] = {Names(here), Names(there)};
 
@@ -218,6 +246,7 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
         // file is left, in either folder.
         std::vector<std::string> expected = before[0];
         if (row.target == Target::New) expected = {"file.marl"};
+        if (row.target == Target::DanglingLink) expected = {"file.marl", "link.marl"};
         EXPECT_EQ(Names(here), expected);
         EXPECT_EQ(Names(there), before[1]);
         if (row.target == Target::Folder) {
