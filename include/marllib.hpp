@@ -178,11 +178,11 @@ inline void check_path(const std::string& path) {
 // and whose what() reads "marllib: cannot write 'PATH': REASON", or, where the folder refused
 // the new file, "marllib: cannot write 'PATH': cannot make a new file in FOLDER: REASON". An
 // exception from fill leaves the same and goes on to the caller.
-// - Kept: an existing file's permission bits (and, where the process may set them, its owner
-//   and group). A symbolic link, or a chain of them, is followed to the file at its end, which
-//   is replaced; the links stay (POSIX; Windows writes to the path as given). A new file (also
-//   at the end of a dangling link) gets the permissions that new files get (0666 less the
-//   umask).
+// - Kept: an existing file's permission bits, its set-user-ID, set-group-ID and sticky bits
+//   and, where the process may give them, its owner and group. A symbolic link, or a chain of
+//   them, is followed to the file at its end, which is replaced; the links stay (POSIX;
+//   Windows writes to the path as given). A new file (also at the end of a dangling link)
+//   gets the permissions that new files get (0666 less the umask).
 // - How: the text goes to a new file beside the target (made with O_EXCL, so that no file or
 //   link already there is written through), which is flushed, synced to the disk, closed and
 //   renamed over the target in one step; the folder is synced after. A failure at any point

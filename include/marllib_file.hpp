@@ -397,11 +397,17 @@ private:
     sigset_t previous_;
 };
 
-// The old file's owner and group where the process may give them (chown clears the
-// set-user-ID and set-group-ID bits, so it comes first), and its mode bits in any case.
-inline int KeepOwnerAndMode(int fd, const struct stat& old) {
+// The old file's owner and group, where the process may give them.
+inline void KeepOwner(int fd, const struct stat& old) {
     if (fchown(fd, old.st_uid, old.st_gid) != 0) errno = 0;  // not the process's to give
-    return fchmod(fd, old.st_mode & 07777) == 0 ? 0 : LastError();
+}
+
+// The old file's mode bits, the set-user-ID, set-group-ID and sticky bits with them. Given once
+// the content is written, since a chown and a write by a process that may not set them
+// (without CAP_FSETID) clear the set-ID bits.
+inline int KeepMode(std::FILE* stream, const struct stat& old) {
+    errno = 0;
+    return fchmod(fileno(stream), old.st_mode & 07777) == 0 ? 0 : LastError();
 }
 #endif
 
@@ -415,22 +421,24 @@ inline int SyncToDisk(std::FILE* stream) {
 #endif
 }
 
-// Writes the new file through fd, which the stream over it then owns: the old file's owner and
-// mode (old: null for a new target), the content flushed, synced to the disk, and closed.
+// Writes the new file through fd, which the stream over it then owns: the old file's owner
+// (old: null for a new target), the content flushed, the old file's mode, all synced to the
+// disk, and closed.
 inline int WriteNewFile(Descriptor& fd, const struct stat* old, const FillFunction& fill) {
 #if defined(_WIN32)
     (void)old;  // a new file's permissions are all that Windows keeps
     Stream stream(_fdopen(fd.get(), "wb"));
 #else
-    if (old != nullptr) {
-        if (const int failure = KeepOwnerAndMode(fd.get(), *old)) return failure;
-    }
+    if (old != nullptr) KeepOwner(fd.get(), *old);
     errno = 0;
     Stream stream(fdopen(fd.get(), "wb"));
 #endif
     if (!stream) return LastError();
     fd.release();
     int failure = FillStream(stream.get(), fill);
+#if !defined(_WIN32)
+    if (failure == 0 && old != nullptr) failure = KeepMode(stream.get(), *old);
+#endif
     if (failure == 0) failure = SyncToDisk(stream.get());
     return Close(std::move(stream), failure);
 }
@@ -500,9 +508,10 @@ inline int ReplaceRegularFile(const std::string& target, const struct stat* old,
 // from fill leaves everything as a failure does and goes on to the caller.
 // - A new file (a path that does not exist, or a link to one) is made with the permissions
 //   that new files get (0666 less the umask).
-// - An existing file is replaced, keeping its permission bits (and, where the process may set
-//   them, its owner and group). A symbolic link, or a chain of them, is followed to the file
-//   at its end, which is replaced; the links stay (POSIX; Windows writes to the path as given).
+// - An existing file is replaced, keeping its permission bits with the set-user-ID,
+//   set-group-ID and sticky bits and, where the process may give them, its owner and group. A
+//   symbolic link, or a chain of them, is followed to the file at its end, which is replaced;
+//   the links stay (POSIX; Windows writes to the path as given).
 // - The text goes to a new file beside the target (made with O_EXCL, so that no file or link
 //   already there is written through), which is flushed, synced to the disk, closed and then
 //   renamed over the target in one step; the folder is synced after. A failure at any point

@@ -1,6 +1,7 @@
 // The targets that a file writer meets, as one table for every writer: marl print -o and
 // marl::Document::save both run it. Each row makes its target in a folder of its own, writes,
-// and checks the bytes, the mode, the links and what else the folders hold, and the message.
+// and checks the bytes, the mode, the owner, the links and what else the folders hold, and the
+// message.
 #ifndef MARLLIB_TESTS_FILE_WRITER_CASES_H
 #define MARLLIB_TESTS_FILE_WRITER_CASES_H
 
@@ -101,7 +102,8 @@ inline void Link(Links& links, const fs::path& link, const fs::path& names) {
 // Runs every target through write, which must write `printed` when it succeeds.
 inline void RunFileWriterTable(const FileWriter& write, const std::string& printed) {
     enum class Target { New, Existing, Link, LinkElsewhere, ReadOnlyFolder, ReadOnlyFile, Folder,
-                        TooLarge, TooLargeNew, LinkChain, LinkLoop, LinkToItself, DanglingLink };
+                        TooLarge, TooLargeNew, LinkChain, LinkLoop, LinkToItself, DanglingLink,
+                        SpecialBits, OtherOwner };
     struct Row {
         const char* what;
         Target target;
@@ -120,10 +122,18 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
         {"a loop of two links", Target::LinkLoop},
         {"a link to itself", Target::LinkToItself},
         {"a link to a file not there yet", Target::DanglingLink},
+        {"a set-user-ID, set-group-ID and sticky file", Target::SpecialBits},
+        {"a set-user-ID file of another owner and group", Target::OtherOwner},
     };
     const std::string old = "<old/>\n";
     const auto owner_only = fs::perms::owner_read | fs::perms::owner_write;
     const auto group_too = owner_only | fs::perms::group_read;
+    const auto special = fs::perms::set_uid | fs::perms::set_gid | fs::perms::sticky_bit |
+                         fs::perms::owner_all | fs::perms::group_read | fs::perms::others_exec;
+    const auto set_ids = fs::perms::set_uid | fs::perms::set_gid | fs::perms::owner_all |
+                         fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read;
+    constexpr uid_t kOtherOwner = 12345;
+    constexpr gid_t kOtherGroup = 12345;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         char pattern[] = "/tmp/marllib-writer-XXXXXX";
@@ -144,6 +154,7 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
         fs::path readOnly;
         Links links;
         bool made = true;  // a file holds the bytes afterwards
+        std::optional<std::pair<uid_t, gid_t>> owner;
         switch (row.target) {
             case Target::New:
                 break;
@@ -224,6 +235,21 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
                 target = here / "link.marl";
                 Link(links, target, "file.marl");
                 break;
+            case Target::SpecialBits:
+                Put(file, old, special);
+                mode = special;
+                break;
+            case Target::OtherOwner:
+                Put(file, old, set_ids);
+                if (chown(file.c_str(), kOtherOwner, kOtherGroup) != 0) {
+                    std::printf("skipped: %s (only root gives files away)\n", row.what);
+                    fs::remove_all(top);
+                    continue;
+                }
+                fs::permissions(file, set_ids);  // chown took the set-ID bits away
+                mode = set_ids;
+                owner = std::make_pair(kOtherOwner, kOtherGroup);
+                break;
         }
         const std::vector<std::string> before[] = {Names(here), Names(there)};
 
@@ -235,6 +261,11 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
             EXPECT_EQ(fs::status(file).permissions() & fs::perms::mask, *mode);
         } else {
             EXPECT_FALSE(fs::is_regular_file(fs::symlink_status(file)));
+        }
+        if (owner) {
+            struct stat status {};
+            ASSERT_EQ(stat(file.c_str(), &status), 0);
+            EXPECT_EQ(std::make_pair(status.st_uid, status.st_gid), *owner);
         }
         for (const auto& [link, names] : links) {
             EXPECT_TRUE(fs::is_symlink(link)) << link;
