@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <sstream>
@@ -415,19 +416,36 @@ TEST_F(Hpp, WritesTheTextThePrinterWrites) {
 }
 
 #if !defined(_WIN32)
-// Every kind of target save meets, as marl print -o meets them. Writes beyond the file size
-// limit fail with EFBIG, SIGXFSZ being ignored, as a host that sets such limits does.
+// Caps the bytes this process may write to a file while it lives (0: the cap as it was), with
+// SIGXFSZ ignored, so that writes beyond the cap fail with EFBIG, as a host that sets such
+// limits has them.
+class FileSizeCap {
+public:
+    explicit FileSizeCap(rlim_t limit) : previous_(std::signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &held_);
+        const rlimit capped{limit > 0 ? limit : held_.rlim_cur, held_.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &capped);
+    }
+    ~FileSizeCap() {
+        setrlimit(RLIMIT_FSIZE, &held_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    FileSizeCap(const FileSizeCap&) = delete;
+    FileSizeCap& operator=(const FileSizeCap&) = delete;
+
+private:
+    void (*previous_)(int);
+    rlimit held_{};
+};
+
+// Every kind of target save meets, as marl print -o meets them.
 TEST_F(Hpp, SaveMeetsEveryTarget) {
     Document doc = Document::create();
     while (doc.children().size() < 200) doc.add_leaf(Document::root, "leaf", "a value");
     const std::string printed = doc.to_string();
     marltest::RunFileWriterTable(
         [&](const std::string& target, rlim_t limit) -> std::optional<std::string> {
-            const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-            rlimit held{};
-            getrlimit(RLIMIT_FSIZE, &held);
-            const rlimit capped{limit > 0 ? limit : held.rlim_cur, held.rlim_max};
-            setrlimit(RLIMIT_FSIZE, &capped);
+            const FileSizeCap cap(limit);
             std::optional<std::string> reason;
             try {
                 doc.save(target);
@@ -443,11 +461,63 @@ TEST_F(Hpp, SaveMeetsEveryTarget) {
                     << what;
                 reason = what.substr(std::min(said.size(), what.size()));
             }
-            setrlimit(RLIMIT_FSIZE, &held);
-            std::signal(SIGXFSZ, previous);
             return reason;
         },
         printed);
+}
+
+// The descriptors this process has open.
+std::size_t OpenDescriptors() {
+    const auto listed = std::filesystem::directory_iterator("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(listed, std::filesystem::directory_iterator()));
+}
+
+// A save, whether it succeeds or fails, leaves no descriptor open; a failed one leaves no new
+// file beside its target, also where the rename is what failed.
+TEST_F(Hpp, SaveLeavesNothingOpenNorBehind) {
+    namespace fs = std::filesystem;
+    Document doc = Document::create();
+    while (doc.children().size() < 500) doc.add_leaf(Document::root, "leaf", "a value");
+    char pattern[] = "/tmp/marllib-hpp-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string folder = pattern;
+    const std::string file = folder + "/doc.marl";
+    // Puts a folder that holds a file in the target's place while the new file is written, so
+    // that the rename over it fails (EISDIR).
+    const auto folder_meanwhile = [&](std::FILE* stream) {
+        fs::remove(file);
+        fs::create_directory(file);
+        std::ofstream(file + "/inside") << "x";
+        return doc.write(stream);
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> write;
+        int error;
+    };
+    const Case cases[] = {
+        {"a new file", [&] { doc.save(file); }, 0},
+        {"the file again", [&] { doc.save(file); }, 0},
+        {"beyond the file size limit", [&] { FileSizeCap cap(1024); doc.save(file); }, EFBIG},
+        {"a full device", [&] { doc.save("/dev/full"); }, ENOSPC},
+        {"a folder not there", [&] { doc.save(folder + "/none/doc.marl"); }, ENOENT},
+        {"a rename onto a folder", [&] { marl::replace_file(file, folder_meanwhile); }, EISDIR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::size_t open = OpenDescriptors();
+        int error = 0;
+        try {
+            c.write();
+        } catch (const marl::error& failure) {
+            error = failure.cause().value();
+        }
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(OpenDescriptors(), open);
+        EXPECT_EQ(marltest::Names(folder), std::vector<std::string>{"doc.marl"});
+    }
+    EXPECT_EQ(marltest::Names(file), std::vector<std::string>{"inside"});
+    fs::remove_all(folder);
 }
 #endif
 
