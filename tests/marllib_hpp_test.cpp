@@ -23,6 +23,7 @@
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -415,7 +416,68 @@ TEST_F(Hpp, WritesTheTextThePrinterWrites) {
     std::remove(path.c_str());
 }
 
+// A value is written whole by every writer at each size where a buffer of theirs changes: the
+// 256 bytes that a printer's view first holds of a value, and the 16 KiB of a stream's output,
+// beyond which a piece is written directly.
+TEST_F(Hpp, EveryWriterWritesValuesWholeWhereBuffersChange) {
+    const std::string path = ::testing::TempDir() + "marllib_hpp_sizes.marl";
+    const auto read_back = [](std::FILE* file) {
+        std::string bytes(64 << 10, '\0');
+        std::rewind(file);
+        bytes.resize(std::fread(&bytes[0], 1, bytes.size(), file));
+        return bytes;
+    };
+    const std::pair<const char*, std::function<std::string(const Document&)>> writers[] = {
+        {"write(std::ostream&)",
+         [](const Document& doc) {
+             std::ostringstream out;
+             doc.write(out);
+             return out.str();
+         }},
+        {"write(FILE*)",
+         [&](const Document& doc) {
+             const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(),
+                                                                        &std::fclose);
+             EXPECT_TRUE(doc.write(file.get()));
+             return read_back(file.get());
+         }},
+        {"to_string", [](const Document& doc) { return doc.to_string(); }},
+        {"save",
+         [&](const Document& doc) {
+             doc.save(path);
+             std::ifstream in(path, std::ios::binary);
+             return std::string(std::istreambuf_iterator<char>(in), {});
+         }},
+    };
+    for (const std::size_t size : {255, 256, 257, 16383, 16384, 16385}) {
+        SCOPED_TRACE(size);
+        std::string value(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) value[i] = static_cast<char>('a' + i % 26);
+        const std::string line = "<v=\"" + value + "\">\n";
+        Document doc = Document::create();
+        doc.add_leaf(Document::root, "v", value);
+        for (const auto& [what, write] : writers) EXPECT_EQ(write(doc), line) << what;
+        marl::Source source = marl::Source::load_text("<a/>\n", "a.marl");
+        source.document().add_leaf(Document::root, "v", value);
+        EXPECT_EQ(source.to_string(), "<a/>\n" + line) << "Source";
+    }
+    std::remove(path.c_str());
+}
+
 #if !defined(_WIN32)
+// A piece larger than the stream output's buffer is written directly; its failure is reported
+// too, also where the stream takes what follows (/dev/full fails only once its buffer is full).
+TEST_F(Hpp, WriteReportsAFailedPieceLargerThanTheBuffer) {
+    Document doc = Document::create();
+    const tag leaf = doc.add_leaf(Document::root, "v", std::string(20 << 10, 'v'));
+    for (const bool whole : {true, false}) {
+        const std::unique_ptr<std::FILE, int (*)(std::FILE*)> full(std::fopen("/dev/full", "wb"),
+                                                                   &std::fclose);
+        ASSERT_NE(full, nullptr);
+        EXPECT_FALSE(whole ? doc.write(full.get()) : doc.write(full.get(), leaf)) << whole;
+    }
+}
+
 // Caps the bytes this process may write to a file while it lives (0: the cap as it was), with
 // SIGXFSZ ignored, so that writes beyond the cap fail with EFBIG, as a host that sets such
 // limits has them.
