@@ -38,7 +38,6 @@
 #include <cassert>
 #include <cerrno>
 #include <charconv>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -61,21 +60,6 @@
 #include "marllib_format.hpp"
 #include "marllib_path.hpp"
 #include "marllib_reader.hpp"
-
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
-// Replacing a file in one step needs MoveFileExA; <windows.h> itself is not pulled in, since
-// its min and max macros would break code that includes this header.
-extern "C" __declspec(dllimport) int __stdcall MoveFileExA(const char* from, const char* to,
-                                                           unsigned long flags);
-#else
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace marl {
 
@@ -235,204 +219,56 @@ inline void check_path(const std::string& path) {
                 std::error_code(reason, std::generic_category()));
 }
 
-[[noreturn]] inline void cannot_write(const std::string& path, std::error_code cause) {
-    throw error(errc::unwritable_file, "marllib: cannot write '" + path + "': " + cause.message(),
+// The error of a failed MarlFile::ReplaceFile on path, worded as MarlFile::WriteReason words
+// it, with its errno (or Windows' own error) as the cause.
+[[noreturn]] inline void cannot_write(const std::string& path, int reason,
+                                      const MarlFile::WriteFailure& failure) {
+    const std::error_code cause =
+        failure.windowsCode != 0
+            ? std::error_code(static_cast<int>(failure.windowsCode), std::system_category())
+            : std::error_code(reason, std::generic_category());
+    throw error(errc::unwritable_file,
+                "marllib: cannot write '" + path + "': " + MarlFile::WriteReason(reason, failure),
                 cause);
-}
-[[noreturn]] inline void cannot_write(const std::string& path, int error_number) {
-    cannot_write(path, std::error_code(error_number, std::generic_category()));
-}
-inline int last_error() { return errno != 0 ? errno : EIO; }
-
-// The folder of path ("." for none) and its last part.
-inline std::pair<std::string, std::string> split_path(const std::string& path) {
-#if defined(_WIN32)
-    const std::size_t slash = path.find_last_of("/\\");
-#else
-    const std::size_t slash = path.rfind('/');
-#endif
-    if (slash == std::string::npos) return {".", path};
-    return {slash == 0 ? path.substr(0, 1) : path.substr(0, slash), path.substr(slash + 1)};
-}
-
-// The file that writing to path writes: path with every symbolic link on its end followed
-// (to a target that need not exist yet); path itself where a link cannot be read.
-inline std::string followed_links(std::string path) {
-#if !defined(_WIN32)
-    for (int hop = 0; hop < 40; ++hop) {  // as many as the system follows (ELOOP)
-        struct stat status {};
-        if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
-        std::string target(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : 255) + 1,
-                           '\0');
-        const ssize_t length = readlink(path.c_str(), &target[0], target.size());
-        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return path;
-        target.resize(static_cast<std::size_t>(length));
-        if (target[0] != '/') {
-            const std::string folder = split_path(path).first;
-            target = folder + "/" + target;
-        }
-        path = target;
-    }
-#endif
-    return path;
-}
-
-// Fills stream and flushes it; 0, or the first failure's errno.
-inline int fill_stream(std::FILE* stream, const std::function<bool(std::FILE*)>& fill) {
-    errno = 0;
-    if (!fill(stream) || std::ferror(stream) != 0) return last_error();
-    return std::fflush(stream) == 0 ? 0 : last_error();
-}
-
-// Writes to a device, a pipe or the like as it is, with no file beside it.
-inline void write_directly(const std::string& path, const std::string& target,
-                           const std::function<bool(std::FILE*)>& fill) {
-    std::FILE* const stream = std::fopen(target.c_str(), "wb");
-    if (stream == nullptr) cannot_write(path, last_error());
-    int failure = fill_stream(stream, fill);
-    if (std::fclose(stream) != 0 && failure == 0) failure = last_error();
-    if (failure != 0) cannot_write(path, failure);
-}
-
-#if !defined(_WIN32)
-// Holds SIGINT, SIGTERM and SIGHUP back while it lives.
-class held_signals {
-public:
-    held_signals() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
-        sigprocmask(SIG_BLOCK, &held, &previous_);
-    }
-    ~held_signals() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-    held_signals(const held_signals&) = delete;
-    held_signals& operator=(const held_signals&) = delete;
-
-private:
-    sigset_t previous_;
-};
-#endif
-
-// A new file ".NAME.XXXXXXXX~" beside name, made with O_EXCL; its descriptor, or -1 with errno.
-inline int make_temporary(const std::string& folder, const std::string& name, bool secret,
-                          std::string& made) {
-    auto seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        seed = seed * 6364136223846793005u + 1442695040888963407u;  // a new name for each try
-        char suffix[17];
-        std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(seed >> 32));
-        made = folder + "/." + name + "." + suffix + "~";
-#if defined(_WIN32)
-        const int fd = _open(made.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                             _S_IREAD | _S_IWRITE);
-        (void)secret;
-#else
-        const int fd = open(made.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                            secret ? 0600 : 0666);
-#endif
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    errno = EEXIST;
-    return -1;
 }
 
 }  // namespace detail
 
-// Writes the file at path whole or not at all: fill(stream) writes the content and returns
-// false when a write failed. Throws errc::unwritable_file, with the system's reason as the
-// error's cause, and then leaves the file as it was.
-// - A new file is made with the permissions that new files get (0666 less the umask).
-// - An existing file that the process may not write is refused (EACCES, or EPERM for an
-//   immutable one), as a write into it would be.
-// - An existing file is replaced, keeping its permission bits (and, where the process may set
-//   them, its owner and group). A symbolic link is followed to the file it names, which is
-//   replaced; the link stays (POSIX; Windows writes to the path as given).
-// - The text goes to a new file in the target's folder (made with O_EXCL, so that no file or
-//   link already there is written through), which is synced to the disk and then renamed over
-//   the target in one step; the folder is synced after. A failure at any point removes it.
-//   While it exists, SIGINT, SIGTERM and SIGHUP are held back, so that they cannot leave it
-//   behind; they arrive once it is renamed or removed. (Windows: _O_EXCL, _commit and
-//   MoveFileEx with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.)
+// Writes the file at path whole or not at all through MarlFile::ReplaceFile: fill(stream)
+// writes the content into a stream that replace_file owns (fill neither closes nor keeps it)
+// and returns false when a write failed. On any failure the file and its folder stay as they
+// were, and replace_file throws errc::unwritable_file, whose cause() is the system's reason
+// and whose what() reads "marllib: cannot write 'PATH': REASON", or, where the folder refused
+// the new file, "marllib: cannot write 'PATH': cannot make a new file in FOLDER: REASON". An
+// exception from fill leaves the same and goes on to the caller.
+// - Kept: an existing file's permission bits, its set-user-ID, set-group-ID and sticky bits
+//   and, where the process may give them, its owner and group. A symbolic link, or a chain of
+//   them, is followed to the file at its end, which is replaced; the links stay (POSIX;
+//   Windows writes to the path as given). A new file (also at the end of a dangling link)
+//   gets the permissions that new files get (0666 less the umask).
+// - How: the text goes to a new file beside the target (made with O_EXCL, so that no file or
+//   link already there is written through), which is flushed, synced to the disk, closed and
+//   renamed over the target in one step; the folder is synced after. A failure at any point
+//   removes the new file. While it exists, SIGINT, SIGTERM and SIGHUP are held back; they
+//   arrive once it is renamed or removed. (Windows: _O_EXCL, _commit and MoveFileEx with
+//   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH; its own error is then the cause.)
 // - A target that exists and is neither a file nor a folder, such as a device or a pipe, is
-//   written directly, as a shell's '>' would. A folder is refused (EISDIR).
+//   written directly, as a shell's '>' would.
+// - Refused, with nothing written: an empty path or one holding a zero byte (EINVAL); a target
+//   whose status cannot be had for any reason but that it does not exist, with that reason
+//   (ELOOP for a loop of links or a link to itself); a folder (EISDIR); an existing file that
+//   the process may not write, although its folder would let it be replaced (EACCES, or EPERM
+//   for an immutable one); a folder that does not let the new file be made (EACCES, EPERM,
+//   EROFS, ...: the wording with FOLDER, as the followed path writes it; a folder that is not
+//   there gives ENOENT or ENOTDIR without it).
+// - Later failures give the system's reason: a write, flush or sync (ENOSPC, EFBIG, EIO, ...)
+//   or the rename.
 inline void replace_file(const std::string& path, const std::function<bool(std::FILE*)>& fill) {
-    if (path.empty() || path.find('\0') != std::string::npos) detail::cannot_write(path, EINVAL);
-    const std::string target = detail::followed_links(path);
-    struct stat old {};
-    const bool exists = stat(target.c_str(), &old) == 0;
-    if (exists && (old.st_mode & S_IFMT) == S_IFDIR) detail::cannot_write(path, EISDIR);
-    if (exists && (old.st_mode & S_IFMT) != S_IFREG) {
-        detail::write_directly(path, target, fill);
-        return;
-    }
-#if !defined(_WIN32)
-    // A file that the process may not write stays as it is, as it would for a write into it,
-    // although its folder would let it be replaced.
-    if (exists && access(target.c_str(), W_OK) != 0) {
-        detail::cannot_write(path, detail::last_error());
-    }
-#endif
-    const auto [folder, name] = detail::split_path(target);
-#if !defined(_WIN32)
-    const detail::held_signals held;
-#endif
-    std::string temporary;
-    const int fd = detail::make_temporary(folder, name, exists, temporary);
-    if (fd < 0) detail::cannot_write(path, detail::last_error());
-    int failure = 0;
-#if !defined(_WIN32)
-    // The old file's owner and group where the process may give them (chown clears the
-    // set-user-ID bits, so it comes first), and its permission bits in any case.
-    if (exists) {
-        if (fchown(fd, old.st_uid, old.st_gid) != 0) errno = 0;  // not the process's to set
-        if (fchmod(fd, old.st_mode & 07777) != 0) failure = detail::last_error();
-    }
-    std::FILE* const stream = failure == 0 ? fdopen(fd, "wb") : nullptr;
-#else
-    std::FILE* const stream = _fdopen(fd, "wb");
-#endif
-    if (stream == nullptr) {
-        if (failure == 0) failure = detail::last_error();
-#if defined(_WIN32)
-        _close(fd);
-#else
-        close(fd);
-#endif
-    } else {
-        failure = detail::fill_stream(stream, fill);
-#if defined(_WIN32)
-        if (failure == 0 && _commit(_fileno(stream)) != 0) failure = detail::last_error();
-#else
-        if (failure == 0 && fsync(fileno(stream)) != 0) failure = detail::last_error();
-#endif
-        if (std::fclose(stream) != 0 && failure == 0) failure = detail::last_error();
-    }
-    if (failure != 0) {
-        std::remove(temporary.c_str());
-        detail::cannot_write(path, failure);
-    }
-#if defined(_WIN32)
-    constexpr unsigned long kReplaceExisting = 1;  // MOVEFILE_REPLACE_EXISTING
-    constexpr unsigned long kWriteThrough = 8;     // MOVEFILE_WRITE_THROUGH
-    if (MoveFileExA(temporary.c_str(), target.c_str(), kReplaceExisting | kWriteThrough) == 0) {
-        const std::error_code cause(static_cast<int>(GetLastError()), std::system_category());
-        std::remove(temporary.c_str());
-        detail::cannot_write(path, cause);
-    }
-#else
-    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
-        failure = detail::last_error();
-        std::remove(temporary.c_str());
-        detail::cannot_write(path, failure);
-    }
-    // The rename itself reaches the disk with the folder. The file is in place whatever this
-    // gives, so a folder that cannot be synced (some file systems refuse) is no failure.
-    const int folder_fd = open(folder.c_str(), O_RDONLY | O_CLOEXEC);
-    if (folder_fd >= 0) {
-        fsync(folder_fd);
-        close(folder_fd);
-    }
-#endif
+    MarlFile::WriteFailure failure;
+    const int reason = path.find('\0') != std::string::npos
+                           ? EINVAL
+                           : MarlFile::ReplaceFile(path.c_str(), fill, &failure);
+    if (reason != 0) detail::cannot_write(path, reason, failure);
 }
 
 namespace detail {

@@ -1,6 +1,7 @@
 // The targets that a file writer meets, as one table for every writer: marl print -o and
 // marl::Document::save both run it. Each row makes its target in a folder of its own, writes,
-// and checks the bytes, the mode, the links and what else the folders hold, and the message.
+// and checks the bytes, the mode, the owner, the links and what else the folders hold, and the
+// message.
 #ifndef MARLLIB_TESTS_FILE_WRITER_CASES_H
 #define MARLLIB_TESTS_FILE_WRITER_CASES_H
 
@@ -22,6 +23,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace marltest {
@@ -89,10 +91,19 @@ inline fs::perms NewFileMode() {
     return static_cast<fs::perms>(0666 & ~mask);
 }
 
+// The links that a row makes, each with what it names: they must stay exactly so.
+using Links = std::vector<std::pair<fs::path, fs::path>>;
+
+inline void Link(Links& links, const fs::path& link, const fs::path& names) {
+    fs::create_symlink(names, link);
+    links.emplace_back(link, names);
+}
+
 // Runs every target through write, which must write `printed` when it succeeds.
 inline void RunFileWriterTable(const FileWriter& write, const std::string& printed) {
     enum class Target { New, Existing, Link, LinkElsewhere, ReadOnlyFolder, ReadOnlyFile, Folder,
-                        TooLarge, TooLargeNew };
+                        TooLarge, TooLargeNew, LinkChain, LinkLoop, LinkToItself, DanglingLink,
+                        SpecialBits, OtherOwner };
     struct Row {
         const char* what;
         Target target;
@@ -107,10 +118,22 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
         {"a folder", Target::Folder},
         {"an existing file, beyond the file size limit", Target::TooLarge},
         {"a new file, beyond the file size limit", Target::TooLargeNew},
+        {"a link to a link to a file", Target::LinkChain},
+        {"a loop of two links", Target::LinkLoop},
+        {"a link to itself", Target::LinkToItself},
+        {"a link to a file not there yet", Target::DanglingLink},
+        {"a set-user-ID, set-group-ID and sticky file", Target::SpecialBits},
+        {"a set-user-ID file of another owner and group", Target::OtherOwner},
     };
     const std::string old = "<old/>\n";
     const auto owner_only = fs::perms::owner_read | fs::perms::owner_write;
     const auto group_too = owner_only | fs::perms::group_read;
+    const auto special = fs::perms::set_uid | fs::perms::set_gid | fs::perms::sticky_bit |
+                         fs::perms::owner_all | fs::perms::group_read | fs::perms::others_exec;
+    const auto set_ids = fs::perms::set_uid | fs::perms::set_gid | fs::perms::owner_all |
+                         fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read;
+    constexpr uid_t kOtherOwner = 12345;
+    constexpr gid_t kOtherGroup = 12345;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         char pattern[] = "/tmp/marllib-writer-XXXXXX";
@@ -129,6 +152,9 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
         std::optional<std::string> reason;
         rlim_t limit = 0;
         fs::path readOnly;
+        Links links;
+        bool made = true;  // a file holds the bytes afterwards
+        std::optional<std::pair<uid_t, gid_t>> owner;
         switch (row.target) {
             case Target::New:
                 break;
@@ -139,14 +165,14 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
             case Target::Link:
                 Put(file, old, group_too);
                 target = here / "link.marl";
-                fs::create_symlink("file.marl", target);
+                Link(links, target, "file.marl");
                 mode = group_too;
                 break;
             case Target::LinkElsewhere:
                 file = there / "file.marl";
                 Put(file, old, owner_only);
                 target = here / "link.marl";
-                fs::create_symlink("../there/file.marl", target);
+                Link(links, target, "../there/file.marl");
                 mode = owner_only;
                 break;
             case Target::ReadOnlyFolder:
@@ -160,14 +186,18 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
                     fs::remove_all(top);
                     continue;
                 }
+                // What must change is named: the folder, where it refuses the new file.
+                if (row.target == Target::ReadOnlyFolder) {
+                    reason = "cannot make a new file in " + here.string() + ": " + *reason;
+                }
                 bytes = old;
-                mode = fs::status(file).permissions() & fs::perms::all;
+                mode = fs::status(file).permissions() & fs::perms::mask;
                 break;
             case Target::Folder:
                 target = file = here / "sub";
                 fs::create_directory(target);
                 reason = std::strerror(EISDIR);
-                mode.reset();
+                made = false;
                 break;
             case Target::TooLarge:
                 Put(file, old, owner_only);
@@ -179,7 +209,46 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
             case Target::TooLargeNew:
                 limit = 1024;
                 reason = std::strerror(EFBIG);
-                mode.reset();
+                made = false;
+                break;
+            case Target::LinkChain:
+                Put(file, old, group_too);
+                Link(links, here / "link1.marl", "file.marl");
+                target = here / "link2.marl";
+                Link(links, target, "link1.marl");
+                mode = group_too;
+                break;
+            case Target::LinkLoop:
+                target = file = here / "a.marl";
+                Link(links, target, "b.marl");
+                Link(links, here / "b.marl", "a.marl");
+                reason = std::strerror(ELOOP);
+                made = false;
+                break;
+            case Target::LinkToItself:
+                target = file = here / "self.marl";
+                Link(links, target, "self.marl");
+                reason = std::strerror(ELOOP);
+                made = false;
+                break;
+            case Target::DanglingLink:
+                target = here / "link.marl";
+                Link(links, target, "file.marl");
+                break;
+            case Target::SpecialBits:
+                Put(file, old, special);
+                mode = special;
+                break;
+            case Target::OtherOwner:
+                Put(file, old, set_ids);
+                if (chown(file.c_str(), kOtherOwner, kOtherGroup) != 0) {
+                    std::printf("skipped: %s (only root gives files away)\n", row.what);
+                    fs::remove_all(top);
+                    continue;
+                }
+                fs::permissions(file, set_ids);  // chown took the set-ID bits away
+                mode = set_ids;
+                owner = std::make_pair(kOtherOwner, kOtherGroup);
                 break;
         }
         const std::vector<std::string> before[] = {Names(here), Names(there)};
@@ -187,20 +256,28 @@ inline void RunFileWriterTable(const FileWriter& write, const std::string& print
         EXPECT_EQ(write(target.string(), limit), reason);
         if (!readOnly.empty()) UndoReadOnly(readOnly);
 
-        const bool made = row.target != Target::TooLargeNew && row.target != Target::Folder;
         if (made) {
             EXPECT_EQ(Contents(file), bytes);
-            EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, *mode);
+            EXPECT_EQ(fs::status(file).permissions() & fs::perms::mask, *mode);
         } else {
-            EXPECT_FALSE(fs::is_regular_file(file));
+            EXPECT_FALSE(fs::is_regular_file(fs::symlink_status(file)));
         }
-        if (row.target == Target::Link || row.target == Target::LinkElsewhere) {
-            EXPECT_TRUE(fs::is_symlink(target));
+        if (owner) {
+            struct stat status {};
+            ASSERT_EQ(stat(file.c_str(), &status), 0);
+            EXPECT_EQ(std::make_pair(status.st_uid, status.st_gid), *owner);
+        }
+        for (const auto& [link, names] : links) {
+            EXPECT_TRUE(fs::is_symlink(link)) << link;
+            if (fs::is_symlink(link)) {
+                EXPECT_EQ(fs::read_symlink(link), names) << link;
+            }
         }
         // Nothing beside what was there, but the new file where one was made: no temporary
         // file is left, in either folder.
         std::vector<std::string> expected = before[0];
         if (row.target == Target::New) expected = {"file.marl"};
+        if (row.target == Target::DanglingLink) expected = {"file.marl", "link.marl"};
         EXPECT_EQ(Names(here), expected);
         EXPECT_EQ(Names(there), before[1]);
         if (row.target == Target::Folder) {

@@ -12,6 +12,7 @@
 #include "file_writer_cases.h"
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -20,7 +21,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -413,34 +416,170 @@ TEST_F(Hpp, WritesTheTextThePrinterWrites) {
     std::remove(path.c_str());
 }
 
+// A value is written whole by every writer at each size where a buffer of theirs changes: the
+// 256 bytes that a printer's view first holds of a value, and the 16 KiB of a stream's output,
+// beyond which a piece is written directly.
+TEST_F(Hpp, EveryWriterWritesValuesWholeWhereBuffersChange) {
+    const std::string path = ::testing::TempDir() + "marllib_hpp_sizes.marl";
+    const auto read_back = [](std::FILE* file) {
+        std::string bytes(64 << 10, '\0');
+        std::rewind(file);
+        bytes.resize(std::fread(&bytes[0], 1, bytes.size(), file));
+        return bytes;
+    };
+    const std::pair<const char*, std::function<std::string(const Document&)>> writers[] = {
+        {"write(std::ostream&)",
+         [](const Document& doc) {
+             std::ostringstream out;
+             doc.write(out);
+             return out.str();
+         }},
+        {"write(FILE*)",
+         [&](const Document& doc) {
+             const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(),
+                                                                        &std::fclose);
+             EXPECT_TRUE(doc.write(file.get()));
+             return read_back(file.get());
+         }},
+        {"to_string", [](const Document& doc) { return doc.to_string(); }},
+        {"save",
+         [&](const Document& doc) {
+             doc.save(path);
+             std::ifstream in(path, std::ios::binary);
+             return std::string(std::istreambuf_iterator<char>(in), {});
+         }},
+    };
+    for (const std::size_t size : {255, 256, 257, 16383, 16384, 16385}) {
+        SCOPED_TRACE(size);
+        std::string value(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) value[i] = static_cast<char>('a' + i % 26);
+        const std::string line = "<v=\"" + value + "\">\n";
+        Document doc = Document::create();
+        doc.add_leaf(Document::root, "v", value);
+        for (const auto& [what, write] : writers) EXPECT_EQ(write(doc), line) << what;
+        marl::Source source = marl::Source::load_text("<a/>\n", "a.marl");
+        source.document().add_leaf(Document::root, "v", value);
+        EXPECT_EQ(source.to_string(), "<a/>\n" + line) << "Source";
+    }
+    std::remove(path.c_str());
+}
+
 #if !defined(_WIN32)
-// Every kind of target save meets, as marl print -o meets them. Writes beyond the file size
-// limit fail with EFBIG, SIGXFSZ being ignored, as a host that sets such limits does.
+// A piece larger than the stream output's buffer is written directly; its failure is reported
+// too, also where the stream takes what follows (/dev/full fails only once its buffer is full).
+TEST_F(Hpp, WriteReportsAFailedPieceLargerThanTheBuffer) {
+    Document doc = Document::create();
+    const tag leaf = doc.add_leaf(Document::root, "v", std::string(20 << 10, 'v'));
+    for (const bool whole : {true, false}) {
+        const std::unique_ptr<std::FILE, int (*)(std::FILE*)> full(std::fopen("/dev/full", "wb"),
+                                                                   &std::fclose);
+        ASSERT_NE(full, nullptr);
+        EXPECT_FALSE(whole ? doc.write(full.get()) : doc.write(full.get(), leaf)) << whole;
+    }
+}
+
+// Caps the bytes this process may write to a file while it lives (0: the cap as it was), with
+// SIGXFSZ ignored, so that writes beyond the cap fail with EFBIG, as a host that sets such
+// limits has them.
+class FileSizeCap {
+public:
+    explicit FileSizeCap(rlim_t limit) : previous_(std::signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &held_);
+        const rlimit capped{limit > 0 ? limit : held_.rlim_cur, held_.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &capped);
+    }
+    ~FileSizeCap() {
+        setrlimit(RLIMIT_FSIZE, &held_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    FileSizeCap(const FileSizeCap&) = delete;
+    FileSizeCap& operator=(const FileSizeCap&) = delete;
+
+private:
+    void (*previous_)(int);
+    rlimit held_{};
+};
+
+// Every kind of target save meets, as marl print -o meets them.
 TEST_F(Hpp, SaveMeetsEveryTarget) {
     Document doc = Document::create();
     while (doc.children().size() < 200) doc.add_leaf(Document::root, "leaf", "a value");
     const std::string printed = doc.to_string();
     marltest::RunFileWriterTable(
         [&](const std::string& target, rlim_t limit) -> std::optional<std::string> {
-            const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-            rlimit held{};
-            getrlimit(RLIMIT_FSIZE, &held);
-            const rlimit capped{limit > 0 ? limit : held.rlim_cur, held.rlim_max};
-            setrlimit(RLIMIT_FSIZE, &capped);
+            const FileSizeCap cap(limit);
             std::optional<std::string> reason;
             try {
                 doc.save(target);
             } catch (const marl::error& failure) {
+                // "marllib: cannot write 'TARGET': REASON", REASON ending in the cause's words.
                 EXPECT_EQ(failure.code(), errc::unwritable_file);
-                EXPECT_EQ(std::string(failure.what()), "marllib: cannot write '" + target +
-                                                           "': " + failure.cause().message());
-                reason = failure.cause().message();
+                const std::string what = failure.what();
+                const std::string said = "marllib: cannot write '" + target + "': ";
+                const std::string cause = failure.cause().message();
+                EXPECT_EQ(what.compare(0, said.size(), said), 0) << what;
+                EXPECT_TRUE(what.size() >= said.size() + cause.size() &&
+                            what.compare(what.size() - cause.size(), cause.size(), cause) == 0)
+                    << what;
+                reason = what.substr(std::min(said.size(), what.size()));
             }
-            setrlimit(RLIMIT_FSIZE, &held);
-            std::signal(SIGXFSZ, previous);
             return reason;
         },
         printed);
+}
+
+// The descriptors this process has open.
+std::size_t OpenDescriptors() {
+    const auto listed = std::filesystem::directory_iterator("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(listed, std::filesystem::directory_iterator()));
+}
+
+// A save, whether it succeeds or fails, leaves no descriptor open; a failed one leaves no new
+// file beside its target, also where the rename is what failed.
+TEST_F(Hpp, SaveLeavesNothingOpenNorBehind) {
+    namespace fs = std::filesystem;
+    Document doc = Document::create();
+    while (doc.children().size() < 500) doc.add_leaf(Document::root, "leaf", "a value");
+    char pattern[] = "/tmp/marllib-hpp-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string folder = pattern;
+    const std::string file = folder + "/doc.marl";
+    // Puts a folder that holds a file in the target's place while the new file is written, so
+    // that the rename over it fails (EISDIR).
+    const auto folder_meanwhile = [&](std::FILE* stream) {
+        fs::remove(file);
+        fs::create_directory(file);
+        std::ofstream(file + "/inside") << "x";
+        return doc.write(stream);
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> write;
+        int error;
+    };
+    const Case cases[] = {
+        {"a new file", [&] { doc.save(file); }, 0},
+        {"the file again", [&] { doc.save(file); }, 0},
+        {"beyond the file size limit", [&] { FileSizeCap cap(1024); doc.save(file); }, EFBIG},
+        {"a full device", [&] { doc.save("/dev/full"); }, ENOSPC},
+        {"a folder not there", [&] { doc.save(folder + "/none/doc.marl"); }, ENOENT},
+        {"a rename onto a folder", [&] { marl::replace_file(file, folder_meanwhile); }, EISDIR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::size_t open = OpenDescriptors();
+        int error = 0;
+        try {
+            c.write();
+        } catch (const marl::error& failure) {
+            error = failure.cause().value();
+        }
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(OpenDescriptors(), open);
+        EXPECT_EQ(marltest::Names(folder), std::vector<std::string>{"doc.marl"});
+    }
+    EXPECT_EQ(marltest::Names(file), std::vector<std::string>{"inside"});
+    fs::remove_all(folder);
 }
 #endif
 

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "marllib.hpp"
+#include "marllib_file.hpp"
 
 namespace MarlTool {
 
@@ -42,13 +42,12 @@ bool WriteFile(const std::string& target, const std::function<bool(std::FILE*)>&
         NoteStandardOutput();
         return true;
     }
-    try {
-        marl::replace_file(target, fill);
-        return true;
-    } catch (const marl::error& failure) {
-        Complain(target, failure.cause().message());
-        return false;
-    }
+    // The library's own writer and its wording, as marl::replace_file has them.
+    MarlFile::WriteFailure failure;
+    const int reason = MarlFile::ReplaceFile(target.c_str(), fill, &failure);
+    if (reason == 0) return true;
+    Complain(target, MarlFile::WriteReason(reason, failure));
+    return false;
 }
 
 }  // namespace MarlTool

@@ -18,9 +18,10 @@ void NoteStandardOutput();
 bool CloseStandardOutput();
 
 // Writes the file FILE whole through fill(stream), which returns false when a write failed,
-// as marl::replace_file does: a failed write leaves FILE as it was, and a replaced FILE keeps
-// its mode and links. "-" is standard output. Returns false, having reported
-// "marl: cannot write to FILE: REASON" on standard error, when it cannot.
+// as MarlFile::ReplaceFile does: a failed write leaves FILE as it was, and a replaced FILE keeps
+// its mode, owner and links. "-" is standard output. Returns false, having reported
+// "marl: cannot write to FILE: REASON" on standard error, when it cannot; REASON is
+// MarlFile::WriteReason's, "cannot make a new file in FOLDER: ..." where the folder refused.
 bool WriteFile(const std::string& target, const std::function<bool(std::FILE*)>& fill);
 
 }  // namespace MarlTool
