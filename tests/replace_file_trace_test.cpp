@@ -9,23 +9,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "bounded_child.h"
 #include "marllib.hpp"
 
 namespace {
 
 constexpr const char* kSaveOnce = "--save-once";
 constexpr rlim_t kMostBytesWritten = 16 << 20;  // per file: the trace, the saved file
-constexpr int kMostSeconds = 60;
+constexpr rlim_t kMostSeconds = 60;
 
 // A document of some 40 kB, so that stdio writes it in several pieces.
 marl::Document Sample() {
@@ -60,11 +59,7 @@ std::optional<std::string> FindProgram(const std::string& name) {
 int RunBounded(const std::vector<std::string>& argv, const std::string& errors) {
     const pid_t child = fork();
     if (child == 0) {
-        setpgid(0, 0);
-        const rlimit bytes{kMostBytesWritten, kMostBytesWritten};
-        const rlimit seconds{kMostSeconds, kMostSeconds};
-        setrlimit(RLIMIT_FSIZE, &bytes);
-        setrlimit(RLIMIT_CPU, &seconds);
+        marltest::LimitThisChild(kMostBytesWritten, kMostSeconds);
         const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (fd >= 0) dup2(fd, STDERR_FILENO);
         // LeakSanitizer stops the program to look for leaks through ptrace, which a traced
@@ -78,18 +73,7 @@ int RunBounded(const std::vector<std::string>& argv, const std::string& errors) 
         execv(args[0], args.data());
         _exit(127);
     }
-    if (child < 0) return -1;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2 * kMostSeconds);
-    int raw = 0;
-    while (waitpid(child, &raw, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(-child, SIGKILL);
-            waitpid(child, &raw, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return marltest::WaitBounded(child, kMostSeconds);
 }
 
 // One line of strace's log: "PID name(arguments)   = result".

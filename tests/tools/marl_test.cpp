@@ -15,9 +15,9 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "../bounded_child.h"
 #include "../file_writer_cases.h"
 #include "marllib.hpp"
 #include "marllib_version.h"
@@ -51,26 +51,11 @@ constexpr rlim_t kMostSeconds = 60;             // of processor time
 int RunBounded(const std::string& command, rlim_t fileBytes = kMostBytesWritten) {
     const pid_t child = fork();
     if (child == 0) {
-        setpgid(0, 0);
-        const rlimit bytes{fileBytes, fileBytes};
-        const rlimit seconds{kMostSeconds, kMostSeconds};
-        setrlimit(RLIMIT_FSIZE, &bytes);
-        setrlimit(RLIMIT_CPU, &seconds);
+        marltest::LimitThisChild(fileBytes, kMostSeconds);
         execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    if (child < 0) return -1;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2 * kMostSeconds);
-    int raw = 0;
-    while (waitpid(child, &raw, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(-child, SIGKILL);
-            waitpid(child, &raw, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return marltest::WaitBounded(child, kMostSeconds);
 }
 
 class MarlTool : public ::testing::Test {
