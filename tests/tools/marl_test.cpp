@@ -235,6 +235,10 @@ TEST_F(MarlTool, CheckReportsEachProblemWithItsPlace) {
             described += source.describe(problem) + "\n";
         }
         EXPECT_EQ(described, expected) << c.text;
+        // One that keeps the first finding alone still counts them all.
+        const marl::Source first = marl::Source::load_text(c.text, path, 1);
+        EXPECT_EQ(first.problems().size(), std::min<size_t>(source.problems().size(), 1));
+        EXPECT_EQ(first.counted().total(), source.problems().size()) << c.text;
     }
 }
 
