@@ -279,7 +279,7 @@ public:
         : marl_(marl), expected_(expected) {}
 
     bool Load(std::string&) override {
-        survey_.emplace(marl_, static_cast<size_t>(expected_.tags));
+        survey_.emplace(marl_, static_cast<size_t>(expected_.tags), marl::Source::all_problems);
         return true;
     }
     bool Recheck(std::string& why) override {
