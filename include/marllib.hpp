@@ -263,7 +263,7 @@ inline void check_path(const std::string& path) {
 //   there gives ENOENT or ENOTDIR without it).
 // - Later failures give the system's reason: a write, flush or sync (ENOSPC, EFBIG, EIO, ...)
 //   or the rename.
-inline void replace_file(const std::string& path, const std::function<bool(std::FILE*)>& fill) {
+inline void replace_file(const std::string& path, MarlFile::FillFunction fill) {
     MarlFile::WriteFailure failure;
     const int reason = path.find('\0') != std::string::npos
                            ? EINVAL

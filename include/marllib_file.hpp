@@ -11,28 +11,33 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <functional>
+#include <ctime>
 #include <iterator>
 #include <memory>
 #include <string>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 #if defined(_WIN32)
 #include <io.h>
+namespace MarlFile {
+namespace windows {
 // The reason of a failed load crosses from the DLL to its host as the thread's Windows error,
-// which every C runtime shares; <windows.h> itself is not pulled in, since its min and max
-// macros would break code that includes this header.
+// which every C runtime shares; replacing a file in one step needs MoveFileExA. <windows.h>
+// itself is not pulled in, since its min and max macros would break code that includes this
+// header, and the declarations stay in this namespace, out of the host's way (they name the
+// system's own functions all the same).
 extern "C" __declspec(dllimport) unsigned long __stdcall GetLastError(void);
 extern "C" __declspec(dllimport) void __stdcall SetLastError(unsigned long code);
-// Replacing a file in one step needs MoveFileExA.
 extern "C" __declspec(dllimport) int __stdcall MoveFileExA(const char* from, const char* to,
                                                            unsigned long flags);
+}  // namespace windows
+}  // namespace MarlFile
 #else
 #include <signal.h>
 #include <unistd.h>
@@ -223,7 +228,7 @@ inline int ErrorForWindowsCode(unsigned long code) {
 // on Windows, in the thread's last error too.
 inline void Report(int error) {
 #if defined(_WIN32)
-    SetLastError(WindowsCodeFor(error));
+    windows::SetLastError(WindowsCodeFor(error));
 #endif
     errno = error;
 }
@@ -232,7 +237,7 @@ inline void Report(int error) {
 // error, which a host sees whichever C runtime it uses (a DLL's errno is its own runtime's).
 inline int Reported() {
 #if defined(_WIN32)
-    return ErrorForWindowsCode(GetLastError());
+    return ErrorForWindowsCode(windows::GetLastError());
 #else
     return errno;
 #endif
@@ -240,8 +245,23 @@ inline int Reported() {
 
 // ---- Writing a file whole or not at all ----
 
-// Writes a file's content to a stream; false when a write failed.
-using FillFunction = std::function<bool(std::FILE*)>;
+// A function that writes a file's content to a stream and returns false when a write failed,
+// such as a lambda, held by reference: it must outlive the call it is given to.
+class FillFunction {
+public:
+    template <typename Fill,
+              typename = std::enable_if_t<!std::is_same_v<std::decay_t<Fill>, FillFunction>>>
+    FillFunction(Fill&& fill)  // NOLINT(google-explicit-constructor): takes a lambda as it is
+        : fill_(const_cast<void*>(static_cast<const void*>(std::addressof(fill)))),
+          call_([](void* held, std::FILE* stream) -> bool {
+              return (*static_cast<std::remove_reference_t<Fill>*>(held))(stream);
+          }) {}
+    bool operator()(std::FILE* stream) const { return call_(fill_, stream); }
+
+private:
+    void* fill_;
+    bool (*call_)(void*, std::FILE*);
+};
 
 // What a failed ReplaceFile tells beyond its errno.
 struct WriteFailure {
@@ -346,8 +366,10 @@ public:
     // written through, readable by the owner alone when secret; its descriptor, or -1 with
     // errno (EEXIST when a hundred names in a row were taken).
     int Make(const std::string& folder, const std::string& name, bool secret) {
-        auto seed =
-            static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        // Only a start for the names: O_EXCL tells whether one is taken.
+        auto seed = static_cast<uint64_t>(std::time(nullptr)) ^
+                    (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&name)) << 8) ^
+                    static_cast<uint64_t>(std::clock());
         for (int attempt = 0; attempt < 100; ++attempt) {
             seed = seed * 6364136223846793005u + 1442695040888963407u;  // a new name each try
             char suffix[17];
@@ -448,8 +470,9 @@ inline int PutInPlace(NewFile& made, const std::string& target, WriteFailure* fa
 #if defined(_WIN32)
     constexpr unsigned long kReplaceExisting = 1;  // MOVEFILE_REPLACE_EXISTING
     constexpr unsigned long kWriteThrough = 8;     // MOVEFILE_WRITE_THROUGH
-    if (MoveFileExA(made.path().c_str(), target.c_str(), kReplaceExisting | kWriteThrough) == 0) {
-        const unsigned long code = GetLastError();
+    if (windows::MoveFileExA(made.path().c_str(), target.c_str(),
+                             kReplaceExisting | kWriteThrough) == 0) {
+        const unsigned long code = windows::GetLastError();
         if (failure != nullptr) failure->windowsCode = code;
         return ErrorForWindowsCode(code);
     }

@@ -36,7 +36,7 @@ bool CloseStandardOutput() {
     return false;
 }
 
-bool WriteFile(const std::string& target, const std::function<bool(std::FILE*)>& fill) {
+bool WriteFile(const std::string& target, MarlFile::FillFunction fill) {
     if (target == "-") {
         fill(stdout);
         NoteStandardOutput();

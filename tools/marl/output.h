@@ -4,8 +4,9 @@
 #define MARL_TOOL_OUTPUT_H
 
 #include <cstdio>
-#include <functional>
 #include <string>
+
+#include "marllib_file.hpp"
 
 namespace MarlTool {
 
@@ -22,7 +23,7 @@ bool CloseStandardOutput();
 // its mode, owner and links. "-" is standard output. Returns false, having reported
 // "marl: cannot write to FILE: REASON" on standard error, when it cannot; REASON is
 // MarlFile::WriteReason's, "cannot make a new file in FOLDER: ..." where the folder refused.
-bool WriteFile(const std::string& target, const std::function<bool(std::FILE*)>& fill);
+bool WriteFile(const std::string& target, MarlFile::FillFunction fill);
 
 }  // namespace MarlTool
 
