@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "marllib.h"
-#include "marllib.hpp"
+#include "marllib_source.hpp"
 #include "marllib_format.hpp"
 #include "marllib_load.h"
 

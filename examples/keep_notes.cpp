@@ -6,7 +6,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "marllib.hpp"
+#include "marllib_source.hpp"
 
 int main(int argc, char** argv) {
     if (argc < 2) {

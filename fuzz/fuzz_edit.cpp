@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "check.h"
-#include "marllib.hpp"
+#include "marllib_source.hpp"
 
 namespace {
 

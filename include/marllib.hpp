@@ -35,14 +35,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cassert>
 #include <cerrno>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <optional>
 #include <ostream>
@@ -55,11 +53,9 @@
 #include <vector>
 
 #include "marllib.h"
-#include "marllib_edit.hpp"
 #include "marllib_file.hpp"
 #include "marllib_format.hpp"
 #include "marllib_path.hpp"
-#include "marllib_reader.hpp"
 
 namespace marl {
 
@@ -278,16 +274,6 @@ struct string_output {
     void Put(const char* bytes, std::size_t size) { text.append(bytes, size); }
     static bool Ok() { return true; }
 };
-// The format's encoders' put, into a string.
-struct appender {
-    std::string& to;
-    void operator()(const char* bytes, std::size_t count) const { to.append(bytes, count); }
-};
-}  // namespace detail
-
-class Source;
-namespace detail {
-class tree_match;
 }  // namespace detail
 
 class Document {
@@ -514,11 +500,6 @@ public:
     friend bool operator!=(const Document& a, const Document& b) noexcept { return !(a == b); }
 
 private:
-    // Source prints the tags it adds to a text as this class prints them, and tree_match
-    // walks the document as the printer does.
-    friend class Source;
-    friend class detail::tree_match;
-
     static int32_t length_of(std::string_view bytes, const char* what) {
         if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
             throw error(errc::too_long, std::string("marllib: ") + what + " of " +
@@ -660,739 +641,87 @@ private:
         return output.Flush() && printed;
     }
 
-    // The document as the format's printer walks it.
-    class tree_view {
-    public:
-        struct entries_left {
-            std::vector<tag> tags;
-            std::size_t next = 0;
-            bool done() const { return next == tags.size(); }
-            tag take() { return tags[next++]; }
-        };
-        struct node_view {
-            std::string_view name;
-            std::string_view value;
-            std::optional<collection> below;
-        };
-
-        // left_out: tags, sorted by index, that the view leaves out with all they hold.
-        explicit tree_view(const Document& doc, const std::vector<int32_t>* left_out = nullptr)
-            : doc_(doc), left_out_(left_out), value_(256, '\0') {}
-        entries_left entries(collection c) const {
-            entries_left left{doc_.entries(c)};
-            if (left_out_ != nullptr && !left_out_->empty()) {
-                const auto out = [this](tag t) {
-                    return std::binary_search(left_out_->begin(), left_out_->end(), t.index());
-                };
-                left.tags.erase(std::remove_if(left.tags.begin(), left.tags.end(), out),
-                                left.tags.end());
-            }
-            return left;
-        }
-        // Names and values are copied into buffers of the view's own, reused from tag to tag.
-        node_view node(tag t) {
-            const std::optional<collection> below = doc_.below(t);
-            return {name(t), below ? std::string_view() : value(t), below};
-        }
-
-    private:
-        std::string_view name(tag t) {
-            const int32_t length = marllib_GetName(doc_.handle_, t.index(), name_);
-            return {name_, static_cast<std::size_t>(length > 0 ? length : 0)};
-        }
-        std::string_view value(tag t) {
-            const auto room = static_cast<int32_t>(value_.size());
-            const int32_t length = marllib_GetValue(doc_.handle_, t.index(), &value_[0], room);
-            if (length <= 0) return {};  // no value, or one set with a negative length: no bytes
-            if (length > room) {
-                value_.resize(static_cast<std::size_t>(length));
-                marllib_GetValue(doc_.handle_, t.index(), &value_[0], length);
-            }
-            return {value_.data(), static_cast<std::size_t>(length)};
-        }
-
-        const Document& doc_;
-        const std::vector<int32_t>* left_out_;
-        char name_[MARLLIB_NAME_MAX] = {};
-        std::string value_;
-    };
-
     // Prints the entries of collection `from`, or the one tag `from`, to an output of the
     // format's printer; false when a write failed (printing then stops).
     template <typename From, typename Output>
-    bool print(From from, Output& output) const {
-        tree_view tree(*this);
-        if constexpr (std::is_same_v<From, collection>) {
-            return MarlFormat::PrintEntries(tree, tree.entries(from), 0, output);
-        } else {
-            return MarlFormat::PrintTag(tree, from, output);
-        }
-    }
+    bool print(From from, Output& output) const;
 
     int32_t handle_;
 };
 
-// ---- Where: a document together with the text it came from ----
-
-enum class severity { error, warning, note };
-
-// A finding about a text, at a place in it: what marl check reports.
-struct diagnostic {
-    severity level;
-    position where;
-    std::string message;
-};
-
-// The findings of each severity about a text, also those that were counted but not kept.
-struct problem_counts {
-    std::size_t errors = 0;
-    std::size_t warnings = 0;
-    std::size_t notes = 0;
-    std::size_t total() const { return errors + warnings + notes; }
-};
-
 namespace detail {
 
-inline const char* label(severity level) {
-    switch (level) {
-        case severity::error: return "error";
-        case severity::warning: return "warning";
-        case severity::note: break;
-    }
-    return "note";
-}
-
-inline const char* describe(problem why) {
-    switch (why) {
-        case problem::TagCutOff: return "tag cut off by the end of the input";
-        case problem::BadClose: return "'</' is not followed by '>'";
-        case problem::BadLeafEnd: return "'/' after a name is not followed by '>'";
-        case problem::ShortValue: return "value too short: fewer than 3 bytes follow '='";
-        case problem::BadQuote: return "quote in a value is followed by neither a quote nor '>'";
-        case problem::UnclosedValue: return "the input ends inside a value";
-        case problem::UnclosedName: return "the input ends inside a name";
-        case problem::None: break;
-    }
-    return "malformed tag";
-}
-
-// Reads a text as marllib_Load does and notes, in the order found, what it skips, cuts or
-// leaves open (malformed tags, cut names, stray and missing closing tags, unread bytes), and
-// what looks like text that was never meant as the tag it became (a '<' in a note, a value
-// without its opening quote), each at a byte offset; and the '<' of every tag the loader
-// makes, in the order it makes them. It keeps the first `most_kept` findings and counts all.
-class text_survey {
+// A document as the format's printer walks it (MarlFormat::PrintEntries), through the C
+// functions: names and values are copied into buffers of the view's own, reused from tag to
+// tag, so a walk allocates only for each collection's list of entries.
+class tree_view {
 public:
-    struct finding {
-        severity level;
-        int32_t offset;
-        std::string message;
+    struct entries_left {
+        std::vector<tag> tags;
+        std::size_t next = 0;
+        bool done() const { return next == tags.size(); }
+        tag take() { return tags[next++]; }
+    };
+    struct node_view {
+        std::string_view name;
+        std::string_view value;
+        std::optional<collection> below;
     };
 
-    // tags_expected: room to reserve for the tags' places, when their number is known.
-    text_survey(std::string_view text, std::size_t tags_expected, std::size_t most_kept)
-        : text_(text), most_kept_(most_kept) {
-        tags.reserve(tags_expected);
-        if (text.size() < static_cast<std::size_t>(MarlFormat::kShortestTagText)) {
-            short_input();
-            return;
+    // left_out: tags, sorted by index, that the view leaves out with all they hold.
+    explicit tree_view(const Document& doc, const std::vector<int32_t>* left_out = nullptr)
+        : doc_(doc), left_out_(left_out), value_(256, '\0') {}
+    entries_left entries(collection c) const {
+        entries_left left{doc_.children(c)};
+        if (left_out_ != nullptr && !left_out_->empty()) {
+            const auto out = [this](tag t) {
+                return std::binary_search(left_out_->begin(), left_out_->end(), t.index());
+            };
+            left.tags.erase(std::remove_if(left.tags.begin(), left.tags.end(), out),
+                            left.tags.end());
         }
-        const read_end end = read(text, [this](const event& e) { take(e); });
-        finish(end);
+        return left;
     }
-
-    std::vector<int32_t> tags;      // the '<' of each tag, by tag index
-    std::vector<finding> findings;  // the first most_kept, in the order found
-    problem_counts counts;          // of all the findings
+    node_view node(tag t) {
+        // A tag that entries gave is the document's: a negative result is a leaf's.
+        const int32_t held = marllib_GetCollection(doc_.handle(), t.index());
+        if (held < 0) return {name(t), value(t), std::nullopt};
+        return {name(t), std::string_view(), collection(held)};
+    }
 
 private:
-    struct open_container {
-        int32_t offset;  // its '<'
-        span name;       // as written
-    };
-
-    void take(const event& e) {
-        switch (e.kind) {
-            case event_kind::Leaf:
-            case event_kind::Tree:
-                tags.push_back(e.text.begin);
-                check_name(e);
-                if (e.kind == event_kind::Tree) open_.push_back({e.text.begin, e.raw_name});
-                if (e.raw_value.begin >= 0) check_value_start(e.raw_value.begin - 1);
-                return;
-            case event_kind::End: close(e.text.begin); return;
-            case event_kind::Invalid:
-                if (e.why == problem::TagCutOff) return cut_off(e.text.begin);
-                if (e.why == problem::BadQuote || e.why == problem::UnclosedValue) {
-                    check_value_start(e.raw_name.end + 1);  // the byte after the '='
-                }
-                // A stray quote is reported where it stands; everything else at its tag's '<'.
-                note(severity::error, e.why == problem::BadQuote ? e.text.end - 1 : e.text.begin,
-                     describe(e.why));
-                return;
+    std::string_view name(tag t) {
+        const int32_t length = marllib_GetName(doc_.handle(), t.index(), name_);
+        return {name_, static_cast<std::size_t>(length > 0 ? length : 0)};
+    }
+    std::string_view value(tag t) {
+        const auto room = static_cast<int32_t>(value_.size());
+        const int32_t length = marllib_GetValue(doc_.handle(), t.index(), &value_[0], room);
+        if (length <= 0) return {};  // no value, or one set with a negative length: no bytes
+        if (length > room) {
+            value_.resize(static_cast<std::size_t>(length));
+            marllib_GetValue(doc_.handle(), t.index(), &value_[0], length);
         }
+        return {value_.data(), static_cast<std::size_t>(length)};
     }
 
-    void close(int32_t offset) {
-        if (open_.empty()) {
-            note(severity::warning, offset, "'</>' closes no open container");
-            return;
-        }
-        open_.pop_back();
-    }
-
-    // A '<' with fewer than three bytes after it, which the reader leaves unread. A "</>"
-    // there still closes what it closes in the tree the text means, which is the tree the
-    // reader builds: the container stays open to the end either way. A whole tag there is
-    // lost, though.
-    void cut_off(int32_t offset) {
-        const std::string_view rest = text_.substr(static_cast<std::size_t>(offset));
-        if (rest == "</>") return close(offset);
-        const bool whole = rest.size() == 3 && rest[1] != '/' && rest[2] == '>';
-        note(severity::error, offset,
-             std::string(describe(problem::TagCutOff)) +
-                 (whole ? ": the reader needs 3 bytes after a '<', so a line end after it "
-                          "would keep it"
-                        : ""));
-    }
-
-    void check_name(const event& e) {
-        const std::string_view raw = text_.substr(
-            static_cast<std::size_t>(e.raw_name.begin),
-            static_cast<std::size_t>(e.raw_name.end - e.raw_name.begin));
-        // Decoding never makes a name longer, so only a long raw name can be cut.
-        if (raw.size() > static_cast<std::size_t>(MarlFormat::kNameMax)) {
-            const int32_t decoded = MarlFormat::DecodedNameLength(
-                raw.data(), static_cast<int32_t>(raw.size()));
-            if (decoded > MarlFormat::kNameMax) {
-                note(severity::warning, e.text.begin,
-                     "name of " + std::to_string(decoded) + " bytes is cut to its first " +
-                         std::to_string(MarlFormat::kNameMax) + " bytes");
-            }
-        }
-        if (const char* const odd = odd_name(raw)) note(severity::warning, e.text.begin, odd);
-    }
-
-    // What a name's bytes tell of how the tag came about, when they look like text that was
-    // never meant as a name; nullptr for a name that looks meant.
-    static const char* odd_name(std::string_view raw) {
-        const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-        if (raw.substr(0, 3) == "!--") {
-            return "name starts with '!--': Marl has no comments; notes go between tags, "
-                   "without '<'";
-        }
-        if (raw.find_first_of("\r\n") != std::string_view::npos) {
-            return "name holds a line end: a '<' in a note starts a tag";
-        }
-        if (raw.find('<') != std::string_view::npos) {
-            return "name holds a '<': a '<' in a note starts a tag";
-        }
-        if (blank(raw.front())) {
-            return "name starts with a blank: a '<' in a note starts a tag, and blanks after "
-                   "'<' belong to the name";
-        }
-        if (blank(raw.back())) {
-            return "name ends with a blank: blanks before '=', '/' or '>' belong to the name";
-        }
-        return nullptr;
-    }
-
-    // The byte after a name's '=' opens its value whatever it is, so a value written without
-    // its opening quote (<port=8080>) reads on to the next quote byte.
-    void check_value_start(int32_t opening) {
-        if (text_[static_cast<std::size_t>(opening)] == MarlFormat::kQuote) return;
-        note(severity::error, opening,
-             "value does not start with '\"': the byte after '=' is taken as its opening "
-             "quote");
-    }
-
-    // Input too short for the reader to look at: a '<' in it starts a tag that is cut off,
-    // reported as it is where the reader does look.
-    void short_input() {
-        const std::size_t at = text_.find('<');
-        if (at != std::string_view::npos) cut_off(static_cast<int32_t>(at));
-    }
-
-    // What stopped reading, and what stays open.
-    void finish(const read_end& end) {
-        if (end.why == problem::UnclosedName) {
-            note(severity::error, end.last, describe(problem::UnclosedName));
-        }
-        const int32_t unread = static_cast<int32_t>(text_.size()) - end.position;
-        if (unread > 0) {
-            note(severity::note, end.position,
-                 "reading stops here; " + std::to_string(unread) + " byte" +
-                     (unread == 1 ? " is" : "s are") + " never read");
-        }
-        for (auto it = open_.rbegin(); it != open_.rend(); ++it) never_closed(*it);
-    }
-
-    void never_closed(const open_container& open) {
-        if (findings.size() >= most_kept_) return note(severity::warning, open.offset, {});
-        char name[MarlFormat::kNameMax];
-        const int32_t length = MarlFormat::DecodeName(
-            name, text_.data() + open.name.begin, open.name.end - open.name.begin);
-        note(severity::warning, open.offset,
-             "container '" + printable({name, static_cast<std::size_t>(length)}) +
-                 "' is never closed");
-    }
-
-    // Counts every finding, and keeps the first most_kept.
-    void note(severity level, int32_t offset, std::string message) {
-        ++(level == severity::error     ? counts.errors
-           : level == severity::warning ? counts.warnings
-                                        : counts.notes);
-        if (findings.size() < most_kept_) findings.push_back({level, offset, std::move(message)});
-    }
-
-    std::string_view text_;
-    std::size_t most_kept_;
-    std::vector<open_container> open_;
-};
-
-// Follows a text's events, in text order, against the tree of a document that the text is
-// meant to load into: the same names, values, nesting and order, with some tags (sorted
-// indices) left out together with what they hold. Stops at the first difference.
-class tree_match {
-public:
-    tree_match(const Document& doc, const std::vector<int32_t>& left_out) : tree_(doc, &left_out) {
-        open_.push_back(tree_.entries(Document::root));
-    }
-
-    void take(const event& e) {
-        if (differs_ >= 0) return;
-        switch (e.kind) {
-            case event_kind::Tree:
-            case event_kind::Leaf: {
-                if (open_.back().done()) return differ(e, "a tag more than the document has");
-                const auto node = tree_.node(open_.back().take());
-                const bool container = e.kind == event_kind::Tree;
-                if (container != node.below.has_value() || e.name != node.name ||
-                    (!container && e.value != node.value)) {
-                    return differ(e, "'" + printable(node.name) + "' would read otherwise");
-                }
-                if (container) open_.push_back(tree_.entries(*node.below));
-                return;
-            }
-            case event_kind::End:
-                if (open_.size() == 1) return;  // closes nothing, in either
-                if (!open_.back().done()) return differ(e, "a container would end early");
-                open_.pop_back();
-                return;
-            case event_kind::Invalid: return;
-        }
-    }
-
-    // The offset of the first difference (-1 for none) once the text is read, and what it is.
-    int32_t finish(int32_t size) {
-        while (differs_ < 0 && !open_.empty()) {
-            if (!open_.back().done()) {
-                differs_ = size;
-                why_ = "tags would be missing";
-            }
-            open_.pop_back();
-        }
-        return differs_;
-    }
-    const std::string& why() const { return why_; }
-
-private:
-    void differ(const event& e, std::string why) {
-        differs_ = e.text.begin;
-        why_ = std::move(why);
-    }
-
-    Document::tree_view tree_;
-    std::vector<Document::tree_view::entries_left> open_;  // the levels open, the top level first
-    int32_t differs_ = -1;
-    std::string why_;
+    const Document& doc_;
+    const std::vector<int32_t>* left_out_;
+    char name_[MARLLIB_NAME_MAX] = {};
+    std::string value_;
 };
 
 }  // namespace detail
 
-// A loaded document together with the text it came from, so that a program can tell its
-// users where a tag stands: the line and column of every loaded tag, the problems of the text
-// as marl check reports them, and errors worded as marl check words them, which editors and
-// CI annotations that understand "FILE:LINE:COL:" pick up.
-//
-//     const marl::Source src = marl::Source::load("config.marl");
-//     const marl::tag port = *src.document().at("server/port");
-//     if (src.value_as<int>(port) > 65535) throw src.error_at(port, "port out of range");
-//
-// The positions come from the same reader the library ran over the same bytes. A Source holds
-// the text, 4 bytes per loaded tag and, once a position is asked for, 4 bytes per line.
-// Editing the document changes no loaded tag's position; a tag added later has none.
-class Source {
-public:
-    // Every finding is kept unless a load asks for fewer.
-    static constexpr std::size_t all_problems = static_cast<std::size_t>(-1);
-
-    // The file at path, read whole; fails as Document::load does (errc::unreadable_file).
-    // problems() keeps the first most_problems findings (a text with millions of stray
-    // "</>" has millions); counted() counts them all.
-    static Source load(const std::string& path, std::size_t most_problems = all_problems) {
-        detail::check_path(path);
-        std::string text;
-        if (const int reason = MarlFile::ReadFile(path.c_str(), text)) {
-            detail::cannot_read(path, reason);
-        }
-        return Source(std::move(text), path, most_problems);
+template <typename From, typename Output>
+bool Document::print(From from, Output& output) const {
+    detail::tree_view tree(*this);
+    if constexpr (std::is_same_v<From, collection>) {
+        return MarlFormat::PrintEntries(tree, tree.entries(from), 0, output);
+    } else {
+        return MarlFormat::PrintTag(tree, from, output);
     }
-    // Text in memory, named `name` in messages.
-    static Source load_text(std::string text, std::string name = "<text>",
-                            std::size_t most_problems = all_problems) {
-        return Source(std::move(text), std::move(name), most_problems);
-    }
-
-    Document document() const { return document_; }
-    const std::string& name() const { return name_; }  // the path, or the name given
-    const std::string& text() const { return text_; }  // the bytes as read
-
-    // The line and column of the tag's '<'; nothing for a tag added after the load.
-    std::optional<position> where(tag t) const {
-        if (t.index() < 0 || static_cast<std::size_t>(t.index()) >= tags_.size()) {
-            return std::nullopt;
-        }
-        return lines().at(tags_[static_cast<std::size_t>(t.index())]);
-    }
-
-    // What marl check reports for the text, in its order, as far as the load kept them.
-    const std::vector<diagnostic>& problems() const { return problems_; }
-    // The number of findings of each severity, kept or not.
-    const problem_counts& counted() const { return counted_; }
-
-    // "NAME:LINE:COL: error: message", as marl check writes it (without the line end).
-    std::string describe(const diagnostic& d) const {
-        return name_ + ":" + std::to_string(d.where.line) + ":" + std::to_string(d.where.column) +
-               ": " + detail::label(d.level) + ": " + d.message;
-    }
-
-    // An error (errc::bad_value) whose what() is "NAME:LINE:COL: error: message" for the tag's
-    // place ("NAME: error: message" for a tag added later), for a host to throw.
-    error error_at(tag t, std::string_view message) const {
-        const std::optional<position> at = where(t);
-        const std::string text(message);
-        return error(errc::bad_value, at ? describe({severity::error, *at, text})
-                                         : name_ + ": " + detail::label(severity::error) +
-                                               ": " + text);
-    }
-
-    // Document::value_as; a value that does not read throws errc::bad_value with its place:
-    // "config.marl:3:3: error: 'port' is not a valid int: "80a"", or "... 'port' is out of
-    // range for short: "70000"". The message shows the value's first 40 bytes at most.
-    template <typename T>
-    T value_as(tag t) const {
-        static_assert(detail::is_scalar_value<T>, "value_as reads numbers and bools");
-        const std::string value = document_.value(t);
-        T result{};
-        const detail::reading read = detail::read_value(value, result);
-        if (read == detail::reading::ok) return result;
-        const std::string kind = read == detail::reading::out_of_range
-                                     ? "is out of range for "
-                                     : "is not a valid ";
-        throw error_at(t, "'" + detail::printable(document_.name(t)) + "' " + kind +
-                              detail::type_name<T>() + ": \"" + detail::shown_value(value) +
-                              "\"");
-    }
-
-    // ---- Writing the text back, edited ----
-    //
-    // save, write and to_string write the text with the document's changes made to it, and
-    // every other byte as it was: notes between tags, spacing, line ends, escapes, malformed
-    // tags, cut names.
-    // - A renamed tag gets only its name rewritten, a leaf whose value changed only its value
-    //   (<name/> once it holds none), encoded as the printer encodes them.
-    // - A tag added to a collection of the text goes on a line of its own after the line on
-    //   which the collection's last entry from the text ends (a note on the rest of that line
-    //   stays with the entry), or just before the collection's "</>" where that line holds it
-    //   or the collection had no entry. The line takes the indentation of that entry's first
-    //   line (for no entry, the container's and the printer's two blanks) and the text's own
-    //   line end; what the tag holds is laid out as the printer lays it out, below that line.
-    //   A container that the text never closes takes its new tags at the end of the text.
-    // - A tag given to remove() loses its bytes, a container's up to its "</>", and the whole
-    //   lines it stood on when it stood alone on them.
-    // What is written loads back into the document's tree, less the removed tags, and this is
-    // checked before anything is written. Where the text cannot keep its bytes and give that
-    // tree, such as a tag added after a value that the text leaves open (which swallows
-    // everything after it), they throw errc::lost_edit, worded as marl check words its
-    // findings ("config.marl:9:1: error: ..."), and write nothing. Positions (where) keep
-    // naming places in the text as it was read.
-
-    // Leaves tag t, with everything it holds, out of what save, write and to_string write:
-    // an edit of the text. The document keeps the tag, as documents remove nothing.
-    void remove(tag t) {
-        document_.name(t);  // throws unless the tag exists
-        const auto at = std::lower_bound(removed_.begin(), removed_.end(), t.index());
-        if (at == removed_.end() || *at != t.index()) removed_.insert(at, t.index());
-    }
-
-    std::string to_string() const { return edited(); }
-    void write(std::ostream& out) const {
-        const std::string text = edited();
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    }
-    // Writes the file at path through marl::replace_file, which keeps its mode and links and
-    // leaves it as it was on failure (errc::unwritable_file).
-    void save(const std::string& path) const {
-        const std::string text = edited();
-        replace_file(path, [&text](std::FILE* file) {
-            return std::fwrite(text.data(), 1, text.size(), file) == text.size();
-        });
-    }
-
-private:
-    Source(std::string text, std::string name, std::size_t most_problems)
-        : name_(std::move(name)), text_(std::move(text)), document_(Document::load_text(text_)) {
-        const std::size_t made = tag_count(document_);
-        detail::text_survey survey(text_, made, most_problems);
-        counted_ = survey.counts;
-        // The reader here and the library's must be one: the same tags from the same bytes.
-        if (survey.tags.size() != made) {
-            throw error(errc::other_library,
-                        "marllib: the library made another number of tags from '" + name_ +
-                            "' than marllib.hpp's reader found: the headers are not those of "
-                            "the library's own version");
-        }
-        tags_ = std::move(survey.tags);
-        problems_.reserve(survey.findings.size());
-        for (detail::text_survey::finding& found : survey.findings) {
-            problems_.push_back({found.level, lines().at(found.offset), std::move(found.message)});
-        }
-    }
-
-    // The number of tags in doc, in as many calls as a binary search takes: tags are numbered
-    // 0, 1, 2, ... with no gaps.
-    static std::size_t tag_count(const Document& doc) {
-        const auto exists = [&doc](int64_t index) {
-            return marllib_GetName(doc.handle(), static_cast<int32_t>(index), nullptr) >= 0;
-        };
-        constexpr int64_t kMost = int64_t{1} << 31;  // more than any document can hold
-        int64_t low = 0;                             // tags 0 .. low - 1 exist
-        int64_t high = 1;  // the first missing tag is at high - 1 or below, once it misses
-        while (high < kMost && exists(high - 1)) {
-            low = high;
-            high *= 2;
-        }
-        while (low < high) {  // the first missing tag is in [low, high - 1]
-            const int64_t middle = low + (high - low) / 2;
-            if (exists(middle)) {
-                low = middle + 1;
-            } else {
-                high = middle;
-            }
-        }
-        return static_cast<std::size_t>(low);
-    }
-
-    // The lines of the text, found once a position is first asked for.
-    const line_index& lines() const {
-        if (!lines_) lines_.emplace(text_);
-        return *lines_;
-    }
-
-    bool removed(tag t) const {
-        return std::binary_search(removed_.begin(), removed_.end(), t.index());
-    }
-
-    // The text with the document's changes made to it; see save.
-    std::string edited() const {
-        const text_layout layout(text_);
-        const auto loaded = static_cast<int32_t>(tags_.size());
-        assert(layout.tags().size() == tags_.size());  // the reader that Source was made with
-        std::vector<text_edit> edits;
-        std::vector<end_entries> at_end(layout.open_at_end().size() + 1);  // by depth
-        struct level {
-            collection held;
-            int32_t container;  // its tag; -1 for the top level
-        };
-        std::vector<level> todo{{Document::root, -1}};
-        while (!todo.empty()) {
-            const level here = todo.back();
-            todo.pop_back();
-            int32_t last = -1;  // the collection's last entry from the text
-            std::vector<tag> added;
-            for (const tag t : document_.children(here.held)) {
-                if (t.index() >= loaded) {
-                    if (!removed(t)) added.push_back(t);
-                    continue;
-                }
-                last = t.index();
-                if (removed(t)) {
-                    const span gone = layout.removal(t.index());
-                    edits.push_back({gone.begin, gone.end, {}});
-                    continue;
-                }
-                edit_tag(layout, t, edits);
-                if (layout.place(t.index()).container) {
-                    todo.push_back({document_.collection_of(t), t.index()});
-                }
-            }
-            if (added.empty()) continue;
-            const text_layout::opening opening = layout.opening_for(here.container, last);
-            if (opening.at < 0) {
-                at_end[depth_at_end(layout, here.container)] = {std::move(added), last};
-                continue;
-            }
-            check_room(layout, opening.at, added.front());
-            std::string lines = opening.before;
-            lines += print_lines(added, lead_for(layout, here.container, last), layout);
-            lines += opening.after;
-            edits.push_back({opening.at, opening.at, std::move(lines)});
-        }
-        end_lines(layout, at_end, edits);
-        std::string out = apply_edits(text_, edits);
-        check_loads_back(out, edits, layout.line_end());
-        return out;
-    }
-
-    // A loaded tag's new name and value, where they changed.
-    void edit_tag(const text_layout& layout, tag t, std::vector<text_edit>& edits) const {
-        const text_layout::tag_place& at = layout.place(t.index());
-        const std::string name = document_.name(t);
-        char was[MARLLIB_NAME_MAX];
-        const int32_t length =
-            MarlFormat::DecodeName(was, text_.data() + at.name.begin, at.name.end - at.name.begin);
-        if (name != std::string_view(was, static_cast<std::size_t>(length))) {
-            std::string bytes;
-            MarlFormat::EncodeName(name.data(), static_cast<int32_t>(name.size()),
-                                   detail::appender{bytes});
-            edits.push_back({at.name.begin, at.name.end, std::move(bytes)});
-        }
-        if (at.container) return;
-        const std::string value = document_.value(t);
-        std::string old;
-        if (at.value.begin >= 0) {
-            old.resize(static_cast<std::size_t>(at.value.end - at.value.begin));
-            old.resize(static_cast<std::size_t>(MarlFormat::DecodeValue(
-                &old[0], text_.data() + at.value.begin, at.value.end - at.value.begin)));
-        }
-        if (value == old) return;
-        std::string bytes;
-        MarlFormat::EncodeValue(value.data(), static_cast<int32_t>(value.size()),
-                                detail::appender{bytes});
-        if (!value.empty() && at.value.begin >= 0) {  // the bytes between the quotes
-            edits.push_back({at.value.begin, at.value.end, std::move(bytes)});
-        } else if (value.empty()) {  // from after the name: <name/>
-            edits.push_back({at.name.end, at.end, "/>"});
-        } else {
-            edits.push_back({at.name.end, at.end, "=\"" + bytes + "\">"});
-        }
-    }
-
-    // The indentation of new entries of a collection: that of its last entry's first line,
-    // or, for none, its container's and the text's own step more.
-    std::string lead_for(const text_layout& layout, int32_t container, int32_t last) const {
-        if (last >= 0) return std::string(layout.indentation(layout.place(last).begin));
-        if (container < 0) return {};
-        return std::string(layout.indentation(layout.place(container).begin)) +
-               std::string(layout.step());
-    }
-
-    // Tags laid out as the printer lays them out, each line starting with lead.
-    std::string print_lines(const std::vector<tag>& tags, const std::string& lead,
-                            const text_layout& layout) const {
-        Document::tree_view tree(document_, &removed_);
-        detail::string_output out;
-        MarlFormat::PrintEntries(tree, Document::tree_view::entries_left{tags}, 0, out,
-                                 MarlFormat::LineLayout{lead, layout.line_end(), layout.step()});
-        return std::move(out.text);
-    }
-
-    // New entries of a collection that go at the end of the text, with the collection's last
-    // entry from the text (-1 for none).
-    struct end_entries {
-        std::vector<tag> tags;
-        int32_t last = -1;
-    };
-
-    // Where a container that the text leaves open stands among those open at its end: 1 for
-    // the outermost; 0 for the top level.
-    static std::size_t depth_at_end(const text_layout& layout, int32_t container) {
-        const std::vector<int32_t>& open = layout.open_at_end();
-        const auto at = std::find(open.begin(), open.end(), container);
-        return at == open.end() ? 0 : static_cast<std::size_t>(at - open.begin()) + 1;
-    }
-
-    // The tags that go at the end of the text, deepest first: the entries of the containers
-    // left open, each closed once something that stands outside it follows.
-    void end_lines(const text_layout& layout, const std::vector<end_entries>& at_end,
-                   std::vector<text_edit>& edits) const {
-        const auto first = std::find_if(at_end.begin(), at_end.end(),
-                                        [](const end_entries& e) { return !e.tags.empty(); });
-        if (first == at_end.end()) return;
-        const auto outermost = static_cast<std::size_t>(first - at_end.begin());
-        check_room(layout, layout.size(), first->tags.front());
-        const std::vector<int32_t>& open = layout.open_at_end();
-        // A removed container takes the text to its end with it: nothing in it is closed.
-        std::size_t depth =
-            std::find_if(open.begin(), open.end(), [this](int32_t t) { return removed(tag(t)); }) -
-            open.begin();
-        std::string lines;
-        for (;; --depth) {
-            const end_entries& entries = at_end[depth];
-            const int32_t container = depth == 0 ? -1 : open[depth - 1];
-            if (!entries.tags.empty()) {
-                const std::string lead = lead_for(layout, container, entries.last);
-                lines += print_lines(entries.tags, lead, layout);
-            }
-            if (depth == outermost) break;
-            lines += std::string(layout.indentation(layout.place(container).begin)) + "</>";
-            lines += layout.line_end();
-        }
-        text_layout::opening end = layout.opening_at_end();
-        if (end.drops_last_end) lines.resize(lines.size() - layout.line_end().size());
-        edits.push_back({end.at, end.at, end.before + lines});
-    }
-
-    // New lines at offset would be read; otherwise throws, naming the place that stops it.
-    void check_room(const text_layout& layout, int32_t offset, tag first) const {
-        if (layout.stop() < 0 || offset <= layout.stop()) return;
-        throw error(errc::lost_edit,
-                    describe({severity::error, lines().at(layout.stop()),
-                              "cannot add '" + detail::printable(document_.name(first)) +
-                                  "' after this tag, since nothing after it is read: " +
-                                  detail::describe(layout.stop_problem())}));
-    }
-
-    // The edited text loads back into the document, or this throws where it would not.
-    // The reader takes a '<' with fewer than kShortestTagText bytes after it for a tag cut
-    // off; where an edit brought the end that close to a tag (removing what followed it, or
-    // shortening its name), the text gets a line end after it.
-    void check_loads_back(std::string& out, const std::vector<text_edit>& edits,
-                          std::string_view line_end) const {
-        for (bool first = true;; first = false) {
-            detail::tree_match match(document_, removed_);
-            const read_end end = read(out, [&match](const event& e) { match.take(e); });
-            const int32_t differs = match.finish(static_cast<int32_t>(out.size()));
-            if (differs < 0) return;
-            // Text too short to be read at all is cut off at its first '<'.
-            const bool short_text =
-                out.size() < static_cast<std::size_t>(MarlFormat::kShortestTagText);
-            const std::size_t at = short_text ? std::min(out.find('<'), out.size())
-                                              : static_cast<std::size_t>(end.last);
-            const std::size_t cut = out.size() - at;
-            const bool ended_so =
-                text_.size() >= cut && text_.compare(text_.size() - cut, cut, out, at, cut) == 0;
-            if (first && (short_text || end.why == problem::TagCutOff) && !ended_so) {
-                out += line_end;
-                continue;
-            }
-            throw error(
-                errc::lost_edit,
-                describe({severity::error, lines().at(original_offset(edits, differs)),
-                          "the edited text would not load back as the document: " + match.why()}));
-        }
-    }
-
-    std::string name_;
-    std::string text_;
-    Document document_;
-    std::vector<int32_t> tags_;  // the '<' of each loaded tag, by tag index
-    std::vector<diagnostic> problems_;
-    problem_counts counted_;
-    mutable std::optional<line_index> lines_;
-    std::vector<int32_t> removed_;  // the tags remove() took out, sorted by index
-};
+}
 
 }  // namespace marl
 

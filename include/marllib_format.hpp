@@ -28,6 +28,8 @@ constexpr char kEscape = static_cast<char>(0x80);
 constexpr char kQuote = '"';
 // A decoded name holds at most this many bytes; a longer one is cut.
 constexpr int32_t kNameMax = MARLLIB_NAME_MAX;
+// Closes the innermost open container.
+constexpr std::string_view kCloseTag = "</>";
 // Every tag is a '<' followed by at least three bytes ("<a/>", "</>" and a line end, ...), so
 // shorter text holds no tag and is not read at all.
 constexpr int32_t kShortestTagText = 4;

@@ -563,52 +563,6 @@ bool print_text(std::string_view text, Output& out) {
     return out.Ok();
 }
 
-// A place in a text: line and column count from 1, the column in bytes; offset counts bytes
-// from the start of the text.
-struct position {
-    int32_t line;
-    int32_t column;
-    int32_t offset;
-};
-
-// The lines of a text, found in one pass, for turning offsets into lines and columns. LF,
-// CR LF and a lone CR each end one line. A UTF-8 byte-order mark that starts the text takes no
-// column, as editors show it. It keeps the start of every line (4 bytes a line), not the text.
-class line_index {
-public:
-    explicit line_index(std::string_view text) {
-        constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-        if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
-            mark_ = static_cast<int32_t>(kByteOrderMark.size());
-        }
-        starts_.push_back(0);
-        const char* const first = text.data();
-        const char* const last = first + text.size();
-        for (const char* end = first; (end = MarlParser::Scan::FindLineEnd(end, last)) != last;) {
-            if (*end == '\r' && end + 1 < last && end[1] == '\n') ++end;  // CR LF: one line end
-            ++end;
-            starts_.push_back(static_cast<int32_t>(end - first));
-        }
-    }
-
-    // The line and column of the byte at offset (0 to the text's size: the size itself is
-    // the place just after the last byte). A line end belongs to the line that it ends.
-    position at(int32_t offset) const {
-        offset = std::max(offset, int32_t{0});
-        const auto after = std::upper_bound(starts_.begin(), starts_.end(), offset);
-        const auto line = static_cast<int32_t>(after - starts_.begin());
-        const int32_t start =
-            line == 1 ? std::min(mark_, offset) : starts_[static_cast<size_t>(line - 1)];
-        return {line, offset - start + 1, offset};
-    }
-
-    int32_t lines() const { return static_cast<int32_t>(starts_.size()); }
-
-private:
-    std::vector<int32_t> starts_;  // ascending; the first is 0
-    int32_t mark_ = 0;             // the bytes of a byte-order mark at the start
-};
-
 }  // namespace marl
 
 #endif  // MARLLIB_READER_HPP

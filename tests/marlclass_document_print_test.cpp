@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "marlclass_document.h"
-#include "marllib.hpp"
+#include "marllib_source.hpp"
 #include "marllib_load.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // marllib.hpp, the C++ layer over the exported functions: what it reads back, and the
 // exception each failure becomes. Linked against the library itself, as a host's program is.
-#include "marllib.hpp"
+#include "marllib_source.hpp"
 #include "marllib_path.hpp"
 #include "recording_handler.h"
 

@@ -19,7 +19,7 @@
 
 #include "../bounded_child.h"
 #include "../file_writer_cases.h"
-#include "marllib.hpp"
+#include "marllib_source.hpp"
 #include "marllib_version.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "input.h"
-#include "marllib.hpp"
+#include "marllib_source.hpp"
 #include "output.h"
 
 namespace MarlTool {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "marllib.hpp"
+#include "marllib_source.hpp"
 
 namespace MarlTool {
 
