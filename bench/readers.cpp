@@ -247,8 +247,8 @@ public:
     TextReadReader(const std::string& path, const std::string& marl) : path_(path), marl_(marl) {}
 
     bool Load(std::string& why) override {
-        if (const int reason = MarlFile::ReadFile(path_.c_str(), text_)) {
-            why = "reading the file: " + MarlFile::Reason(reason);
+        if (const int reason = marl::read_file(path_.c_str(), text_)) {
+            why = "reading the file: " + marl::read_reason(reason);
             return false;
         }
         return true;

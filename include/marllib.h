@@ -185,4 +185,8 @@ MARLLIB_API int32_t MARLLIB_CALL marllib_GetTagByName(int32_t handle, int32_t co
 }  /* extern "C" */
 #endif
 
+/* Only the declarations above need these. */
+#undef MARLLIB_API
+#undef MARLLIB_CALL
+
 #endif /* MARLLIB_H */

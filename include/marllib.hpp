@@ -1,10 +1,9 @@
-// marllib.hpp: a C++17 layer over marllib's C interface, in this header alone.
-//
-// Every call below goes to one of the twelve marllib_* functions of marllib.h; nothing C++
-// crosses the library boundary, so this header works with any marllib library of the same
-// major version, whichever compiler built it. (The lower-case namespace `marl` is this layer;
-// the capitalised `Marl` of marllib.h holds the library's own empty base types, which hosts
-// never use.)
+// marllib.hpp: a C++17 layer over marllib's C interface, in this header alone: the Document
+// face that a host of the twelve functions needs. Every call goes to one of the marllib_*
+// functions of marllib.h; nothing C++ crosses the library boundary, so this header works with
+// any marllib library of the same major version, whichever compiler built it. Beside it:
+// marllib_source.hpp (a document with the text it came from: places, problems, edits that keep
+// every byte), marllib_reader.hpp (the reader's events) and marllib_file.hpp (whole files).
 //
 //     marl::Document doc = marl::Document::load("server.marl");
 //     int port = doc.value_or(doc.at("server/port"), 8080);
@@ -14,26 +13,21 @@
 //     doc.save("server.marl");
 //
 // A marl::Document is a document handle and nothing more: copies name the same document, and
-// a Document that goes out of scope leaves its document in the library. The library destroys
-// documents only all at once: marl::close_all() (marllib_Close) ends every document, and with
-// that every Document value held anywhere. Using one afterwards throws marl::error
-// (errc::invalid_handle) until new documents are made, and then names whichever new document
-// got its handle.
-//
-// marl::tag and marl::collection wrap the library's indices (numbered from 0 in creation
-// order) as two distinct types, so that one cannot be passed where the other is meant;
-// Document::root is the document's top level. Names and values are byte strings: any byte is
-// allowed, and a name is 1 to 64 bytes.
+// a Document that goes out of scope leaves its document in the library, which destroys
+// documents only all at once: marl::close_all() (marllib_Close) ends every Document value held
+// anywhere. Using one afterwards throws marl::error (errc::invalid_handle) until new documents
+// are made, and then names whichever new document got its handle. marl::tag and
+// marl::collection wrap the library's indices as two distinct types, so that one cannot be
+// passed where the other is meant; Document::root is the top level. Names and values are byte
+// strings: any byte is allowed, and a name is 1 to 64 bytes.
 //
 // Looking something up never throws for "not found": it gives an empty std::optional or an
-// empty list. Misuse does throw marl::error, a std::runtime_error whose what() names the
-// document and the tag or collection, and whose code() tells which kind of failure it was.
-// Allocation failure stays std::bad_alloc. Like the library, this layer is for one thread at
-// a time.
+// empty list. Misuse throws marl::error, a std::runtime_error whose what() names the document
+// and the tag or collection, and whose code() tells the kind of failure. Allocation failure
+// stays std::bad_alloc. Like the library, this layer is for one thread at a time.
 #ifndef MARLLIB_HPP
 #define MARLLIB_HPP
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -211,70 +205,42 @@ inline void check_path(const std::string& path) {
 }
 [[noreturn]] inline void cannot_read(const std::string& path, int reason) {
     throw error(errc::unreadable_file,
-                "marllib: cannot read '" + path + "': " + MarlFile::Reason(reason),
+                "marllib: cannot read '" + path + "': " + marl::read_reason(reason),
                 std::error_code(reason, std::generic_category()));
 }
 
-// The error of a failed MarlFile::ReplaceFile on path, worded as MarlFile::WriteReason words
+// The error of a failed marl::write_file on path, worded as marl::write_reason words
 // it, with its errno (or Windows' own error) as the cause.
 [[noreturn]] inline void cannot_write(const std::string& path, int reason,
-                                      const MarlFile::WriteFailure& failure) {
+                                      const marl::write_failure& failure) {
     const std::error_code cause =
-        failure.windowsCode != 0
-            ? std::error_code(static_cast<int>(failure.windowsCode), std::system_category())
+        failure.windows_code != 0
+            ? std::error_code(static_cast<int>(failure.windows_code), std::system_category())
             : std::error_code(reason, std::generic_category());
     throw error(errc::unwritable_file,
-                "marllib: cannot write '" + path + "': " + MarlFile::WriteReason(reason, failure),
+                "marllib: cannot write '" + path + "': " + marl::write_reason(reason, failure),
                 cause);
 }
 
 }  // namespace detail
 
-// Writes the file at path whole or not at all through MarlFile::ReplaceFile: fill(stream)
-// writes the content into a stream that replace_file owns (fill neither closes nor keeps it)
-// and returns false when a write failed. On any failure the file and its folder stay as they
-// were, and replace_file throws errc::unwritable_file, whose cause() is the system's reason
-// and whose what() reads "marllib: cannot write 'PATH': REASON", or, where the folder refused
-// the new file, "marllib: cannot write 'PATH': cannot make a new file in FOLDER: REASON". An
-// exception from fill leaves the same and goes on to the caller.
-// - Kept: an existing file's permission bits, its set-user-ID, set-group-ID and sticky bits
-//   and, where the process may give them, its owner and group. A symbolic link, or a chain of
-//   them, is followed to the file at its end, which is replaced; the links stay (POSIX;
-//   Windows writes to the path as given). A new file (also at the end of a dangling link)
-//   gets the permissions that new files get (0666 less the umask).
-// - How: the text goes to a new file beside the target (made with O_EXCL, so that no file or
-//   link already there is written through), which is flushed, synced to the disk, closed and
-//   renamed over the target in one step; the folder is synced after. A failure at any point
-//   removes the new file. While it exists, SIGINT, SIGTERM and SIGHUP are held back; they
-//   arrive once it is renamed or removed. (Windows: _O_EXCL, _commit and MoveFileEx with
-//   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH; its own error is then the cause.)
-// - A target that exists and is neither a file nor a folder, such as a device or a pipe, is
-//   written directly, as a shell's '>' would.
-// - Refused, with nothing written: an empty path or one holding a zero byte (EINVAL); a target
-//   whose status cannot be had for any reason but that it does not exist, with that reason
-//   (ELOOP for a loop of links or a link to itself); a folder (EISDIR); an existing file that
-//   the process may not write, although its folder would let it be replaced (EACCES, or EPERM
-//   for an immutable one); a folder that does not let the new file be made (EACCES, EPERM,
-//   EROFS, ...: the wording with FOLDER, as the followed path writes it; a folder that is not
-//   there gives ENOENT or ENOTDIR without it).
-// - Later failures give the system's reason: a write, flush or sync (ENOSPC, EFBIG, EIO, ...)
-//   or the rename.
-inline void replace_file(const std::string& path, MarlFile::FillFunction fill) {
-    MarlFile::WriteFailure failure;
+// Writes the file at path whole or not at all, as marl::write_file does (marllib_file.hpp
+// says what it keeps: mode, set-ID and sticky bits, owner, links; how: a new file beside it,
+// synced and renamed over it; and what it refuses, with which errno). fill(stream) writes the
+// content into a stream that replace_file owns (fill neither closes nor keeps it) and returns
+// false when a write failed. On any failure the file and its folder stay as they were, and
+// replace_file throws errc::unwritable_file, whose cause() is the system's reason and whose
+// what() reads "marllib: cannot write 'PATH': REASON", or, where the folder refused the new
+// file, "marllib: cannot write 'PATH': cannot make a new file in FOLDER: REASON". An empty path
+// or one holding a zero byte is EINVAL. An exception from fill leaves the file as it was and
+// goes on to the caller.
+inline void replace_file(const std::string& path, marl::fill_function fill) {
+    marl::write_failure failure;
     const int reason = path.find('\0') != std::string::npos
                            ? EINVAL
-                           : MarlFile::ReplaceFile(path.c_str(), fill, &failure);
+                           : marl::write_file(path.c_str(), fill, &failure);
     if (reason != 0) detail::cannot_write(path, reason, failure);
 }
-
-namespace detail {
-// The format printer's output into a string.
-struct string_output {
-    std::string text;
-    void Put(const char* bytes, std::size_t size) { text.append(bytes, size); }
-    static bool Ok() { return true; }
-};
-}  // namespace detail
 
 class Document {
 public:
@@ -293,7 +259,7 @@ public:
     static Document load(const std::string& path) {
         detail::check_path(path);
         const int32_t handle = marllib_Load(path.c_str(), 0);
-        if (handle == MARLLIB_LOAD_UNREADABLE) detail::cannot_read(path, MarlFile::Reported());
+        if (handle == MARLLIB_LOAD_UNREADABLE) detail::cannot_read(path, marl::detail::reported_read_failure());
         return Document(handle);
     }
 
@@ -482,7 +448,7 @@ public:
     bool write(std::FILE* out, tag t) const { return write_to(out, t); }
 
     std::string to_string() const {
-        detail::string_output output;
+        MarlFormat::StringOutput output;
         print(root, output);
         return std::move(output.text);
     }
@@ -668,20 +634,8 @@ public:
         std::optional<collection> below;
     };
 
-    // left_out: tags, sorted by index, that the view leaves out with all they hold.
-    explicit tree_view(const Document& doc, const std::vector<int32_t>* left_out = nullptr)
-        : doc_(doc), left_out_(left_out), value_(256, '\0') {}
-    entries_left entries(collection c) const {
-        entries_left left{doc_.children(c)};
-        if (left_out_ != nullptr && !left_out_->empty()) {
-            const auto out = [this](tag t) {
-                return std::binary_search(left_out_->begin(), left_out_->end(), t.index());
-            };
-            left.tags.erase(std::remove_if(left.tags.begin(), left.tags.end(), out),
-                            left.tags.end());
-        }
-        return left;
-    }
+    explicit tree_view(const Document& doc) : doc_(doc), value_(256, '\0') {}
+    entries_left entries(collection c) const { return {doc_.children(c)}; }
     node_view node(tag t) {
         // A tag that entries gave is the document's: a negative result is a leaf's.
         const int32_t held = marllib_GetCollection(doc_.handle(), t.index());
@@ -706,7 +660,6 @@ private:
     }
 
     const Document& doc_;
-    const std::vector<int32_t>* left_out_;
     char name_[MARLLIB_NAME_MAX] = {};
     std::string value_;
 };

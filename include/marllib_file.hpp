@@ -9,15 +9,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <iterator>
-#include <memory>
 #include <string>
 #include <system_error>
 #include <type_traits>
@@ -25,7 +22,8 @@
 
 #if defined(_WIN32)
 #include <io.h>
-namespace MarlFile {
+namespace marl {
+namespace detail {
 namespace windows {
 // The reason of a failed load crosses from the DLL to its host as the thread's Windows error,
 // which every C runtime shares; replacing a file in one step needs MoveFileExA. <windows.h>
@@ -37,36 +35,57 @@ extern "C" __declspec(dllimport) void __stdcall SetLastError(unsigned long code)
 extern "C" __declspec(dllimport) int __stdcall MoveFileExA(const char* from, const char* to,
                                                            unsigned long flags);
 }  // namespace windows
-}  // namespace MarlFile
+}  // namespace detail
+}  // namespace marl
 #else
 #include <signal.h>
 #include <unistd.h>
 #endif
 
-namespace MarlFile {
+namespace marl {
 
 // The most bytes a document can be read from: its lengths are 32-bit signed.
-constexpr std::size_t kMaxBytes = 2147483647u;
+constexpr std::size_t max_file_bytes = 2147483647u;
 
 // A file's bytes: a growing array whose new room is not filled first, as a std::string's is.
-class Bytes {
+// It owns its array (a unique_ptr would do the same, at the cost of <memory> for every host).
+class file_bytes {
 public:
-    char* data() { return bytes_.get(); }
-    const char* data() const { return bytes_.get(); }
+    file_bytes() = default;
+    ~file_bytes() { delete[] bytes_; }
+    file_bytes(const file_bytes&) = delete;
+    file_bytes& operator=(const file_bytes&) = delete;
+    file_bytes(file_bytes&& other) noexcept
+        : bytes_(std::exchange(other.bytes_, nullptr)),
+          size_(std::exchange(other.size_, 0)),
+          room_(std::exchange(other.room_, 0)) {}
+    file_bytes& operator=(file_bytes&& other) noexcept {
+        if (this != &other) {
+            delete[] bytes_;
+            bytes_ = std::exchange(other.bytes_, nullptr);
+            size_ = std::exchange(other.size_, 0);
+            room_ = std::exchange(other.room_, 0);
+        }
+        return *this;
+    }
+
+    char* data() { return bytes_; }
+    const char* data() const { return bytes_; }
     std::size_t size() const { return size_; }
     // Makes the size count; the first min(size(), count) bytes are kept, the rest not set.
     void resize(std::size_t count) {
         if (count > room_) {
-            std::unique_ptr<char[]> grown(new char[count]);
-            if (size_ > 0) std::memcpy(grown.get(), bytes_.get(), size_);
-            bytes_ = std::move(grown);
+            char* const grown = new char[count];
+            if (size_ > 0) std::memcpy(grown, bytes_, size_);
+            delete[] bytes_;
+            bytes_ = grown;
             room_ = count;
         }
         size_ = count;
     }
 
 private:
-    std::unique_ptr<char[]> bytes_;
+    char* bytes_ = nullptr;
     std::size_t size_ = 0;
     std::size_t room_ = 0;
 };
@@ -107,20 +126,36 @@ inline int64_t RemainingHint(std::FILE* stream) {
 // errno after a failed call, or EIO where the call set none.
 inline int LastError() { return errno != 0 ? errno : EIO; }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+// An open stdio stream, closed when it goes unless handed on.
+class Stream {
+public:
+    explicit Stream(std::FILE* file) : file_(file) {}
+    ~Stream() {
+        if (file_ != nullptr) std::fclose(file_);
+    }
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+    Stream(Stream&& other) noexcept : file_(std::exchange(other.file_, nullptr)) {}
+    Stream& operator=(Stream&&) = delete;
+
+    std::FILE* get() const { return file_; }
+    std::FILE* release() { return std::exchange(file_, nullptr); }
+    explicit operator bool() const { return file_ != nullptr; }
+
+private:
+    std::FILE* file_;
 };
 
 }  // namespace detail
 
 // Reads stream in binary mode from its position to its end into bytes, whatever size the
 // stream claims: a regular file, a pipe, a device or a file of /proc. The size it reports only
-// sizes the first room; without one the room doubles as it fills. Bytes is Bytes or
+// sizes the first room; without one the room doubles as it fills. file_bytes is file_bytes or
 // std::string. Returns 0, or the reason as an errno value, with bytes unchanged: EINVAL for a
 // null stream, the read's own error (EISDIR for a directory) or EIO, and EFBIG for more than
-// kMaxBytes bytes. The stream is left open, at its end.
+// max_file_bytes bytes. The stream is left open, at its end.
 template <typename Buffer>
-int ReadStream(std::FILE* stream, Buffer& bytes) {
+int read_stream(std::FILE* stream, Buffer& bytes) {
     if (stream == nullptr) return EINVAL;
     errno = 0;
     int64_t hint = detail::RemainingHint(stream);
@@ -134,7 +169,7 @@ int ReadStream(std::FILE* stream, Buffer& bytes) {
         if (first == EOF) {
             if (std::ferror(stream) != 0) return detail::LastError();
             hint = 0;  // it had nothing after all
-        } else if (hint > static_cast<int64_t>(kMaxBytes)) {
+        } else if (hint > static_cast<int64_t>(max_file_bytes)) {
             return EFBIG;
         } else {
             std::ungetc(first, stream);
@@ -143,16 +178,17 @@ int ReadStream(std::FILE* stream, Buffer& bytes) {
     // One byte beyond the hint, so that a file of the size it says ends in one more read
     // without growing; from there the room doubles up to one byte over the limit.
     constexpr std::size_t kFirstRoom = std::size_t{64} << 10;  // where the stream says nothing
-    std::size_t room =
-        hint >= 0 ? std::max(static_cast<std::size_t>(hint) + 1, std::size_t{4096}) : kFirstRoom;
+    constexpr std::size_t kLeastRoom = 4096;
+    const std::size_t said = hint < 0 ? 0 : static_cast<std::size_t>(hint) + 1;
+    std::size_t room = hint < 0 ? kFirstRoom : said < kLeastRoom ? kLeastRoom : said;
     Buffer read;
     read.resize(room);
     std::size_t used = 0;
     errno = 0;
     for (;;) {
         if (used == room) {
-            if (room > kMaxBytes) return EFBIG;
-            room = std::min(room * 2, kMaxBytes + 1);
+            if (room > max_file_bytes) return EFBIG;
+            room = room * 2 < max_file_bytes + 1 ? room * 2 : max_file_bytes + 1;
             read.resize(room);
         }
         const std::size_t asked = room - used;
@@ -167,14 +203,14 @@ int ReadStream(std::FILE* stream, Buffer& bytes) {
     return 0;
 }
 
-// ReadStream on the file at path, opened in binary mode and closed again. Returns 0 or the
+// read_stream on the file at path, opened in binary mode and closed again. Returns 0 or the
 // reason: EINVAL for a null path, and the open's own error (ENOENT, EACCES, ...), with EISDIR
 // for a directory also where the system refuses to open one (Windows says EACCES).
 template <typename Buffer>
-int ReadFile(const char* path, Buffer& bytes) {
+int read_file(const char* path, Buffer& bytes) {
     if (path == nullptr) return EINVAL;
     errno = 0;
-    const std::unique_ptr<std::FILE, detail::FileCloser> file(std::fopen(path, "rb"));
+    const detail::Stream file(std::fopen(path, "rb"));
     if (!file) {
         const int error = detail::LastError();
         struct stat status {};
@@ -183,15 +219,17 @@ int ReadFile(const char* path, Buffer& bytes) {
         }
         return error;
     }
-    return ReadStream(file.get(), bytes);
+    return read_stream(file.get(), bytes);
 }
 
-// A reason of ReadStream or ReadFile in words, as strerror gives them but for EFBIG, which
+// A reason of read_stream or read_file in words, as strerror gives them but for EFBIG, which
 // here means that the bytes are too many for a document.
-inline std::string Reason(int error) {
+inline std::string read_reason(int error) {
     if (error == EFBIG) return "larger than the 2 GiB that a document can hold";
     return std::strerror(error);
 }
+
+namespace detail {
 
 #if defined(_WIN32)
 // The Windows errors that stand for the reasons of a failed read: what marllib_Load leaves as
@@ -213,20 +251,22 @@ constexpr WindowsError kWindowsErrors[] = {
 constexpr unsigned long kOtherWindowsError = 30;  // ERROR_READ_FAULT
 
 inline unsigned long WindowsCodeFor(int error) {
-    const auto* const known = std::find_if(std::begin(kWindowsErrors), std::end(kWindowsErrors),
-                                           [error](const WindowsError& e) { return e.error == error; });
-    return known != std::end(kWindowsErrors) ? known->code : kOtherWindowsError;
+    for (const WindowsError& known : kWindowsErrors) {
+        if (known.error == error) return known.code;
+    }
+    return kOtherWindowsError;
 }
 inline int ErrorForWindowsCode(unsigned long code) {
-    const auto* const known = std::find_if(std::begin(kWindowsErrors), std::end(kWindowsErrors),
-                                           [code](const WindowsError& e) { return e.code == code; });
-    return known != std::end(kWindowsErrors) ? known->error : EIO;
+    for (const WindowsError& known : kWindowsErrors) {
+        if (known.code == code) return known.error;
+    }
+    return EIO;
 }
 #endif
 
 // Leaves the reason of a failed read where a caller of marllib_Load finds it: in errno and,
 // on Windows, in the thread's last error too.
-inline void Report(int error) {
+inline void report_read_failure(int error) {
 #if defined(_WIN32)
     windows::SetLastError(WindowsCodeFor(error));
 #endif
@@ -235,7 +275,7 @@ inline void Report(int error) {
 
 // The reason that the last failed marllib_Load left: errno, or on Windows the thread's last
 // error, which a host sees whichever C runtime it uses (a DLL's errno is its own runtime's).
-inline int Reported() {
+inline int reported_read_failure() {
 #if defined(_WIN32)
     return ErrorForWindowsCode(windows::GetLastError());
 #else
@@ -243,15 +283,17 @@ inline int Reported() {
 #endif
 }
 
+}  // namespace detail
+
 // ---- Writing a file whole or not at all ----
 
 // A function that writes a file's content to a stream and returns false when a write failed,
 // such as a lambda, held by reference: it must outlive the call it is given to.
-class FillFunction {
+class fill_function {
 public:
     template <typename Fill,
-              typename = std::enable_if_t<!std::is_same_v<std::decay_t<Fill>, FillFunction>>>
-    FillFunction(Fill&& fill)  // NOLINT(google-explicit-constructor): takes a lambda as it is
+              typename = std::enable_if_t<!std::is_same_v<std::decay_t<Fill>, fill_function>>>
+    fill_function(Fill&& fill)  // NOLINT(google-explicit-constructor): takes a lambda as it is
         : fill_(const_cast<void*>(static_cast<const void*>(std::addressof(fill)))),
           call_([](void* held, std::FILE* stream) -> bool {
               return (*static_cast<std::remove_reference_t<Fill>*>(held))(stream);
@@ -263,19 +305,18 @@ private:
     bool (*call_)(void*, std::FILE*);
 };
 
-// What a failed ReplaceFile tells beyond its errno.
-struct WriteFailure {
+// What a failed write_file tells beyond its errno.
+struct write_failure {
     // The folder that refused the new file beside the target, as the followed path writes it,
     // when making that file was what failed; empty for every other failure.
     std::string folder;
     // Windows: the system's own error when the final MoveFileEx failed (the errno returned
     // then stands for it as ErrorForWindowsCode maps it); 0 otherwise, and always elsewhere.
-    unsigned long windowsCode = 0;
+    unsigned long windows_code = 0;
 };
 
 namespace detail {
 
-using Stream = std::unique_ptr<std::FILE, FileCloser>;
 
 // The folder of path ("." for none) and its last part.
 inline std::pair<std::string, std::string> SplitPath(const std::string& path) {
@@ -309,7 +350,7 @@ inline std::string FollowedLinks(std::string path) {
 }
 
 // Fills stream and flushes it; 0, or the first failure's errno.
-inline int FillStream(std::FILE* stream, const FillFunction& fill) {
+inline int FillStream(std::FILE* stream, const fill_function& fill) {
     errno = 0;
     if (!fill(stream) || std::ferror(stream) != 0) return LastError();
     return std::fflush(stream) == 0 ? 0 : LastError();
@@ -323,7 +364,7 @@ inline int Close(Stream stream, int failure) {
 }
 
 // Writes to a device, a pipe or the like as it is, with no file beside it; 0 or errno.
-inline int WriteDirectly(const std::string& target, const FillFunction& fill) {
+inline int WriteDirectly(const std::string& target, const fill_function& fill) {
     errno = 0;
     Stream stream(std::fopen(target.c_str(), "wb"));
     if (!stream) return LastError();
@@ -446,7 +487,7 @@ inline int SyncToDisk(std::FILE* stream) {
 // Writes the new file through fd, which the stream over it then owns: the old file's owner
 // (old: null for a new target), the content flushed, the old file's mode, all synced to the
 // disk, and closed.
-inline int WriteNewFile(Descriptor& fd, const struct stat* old, const FillFunction& fill) {
+inline int WriteNewFile(Descriptor& fd, const struct stat* old, const fill_function& fill) {
 #if defined(_WIN32)
     (void)old;  // a new file's permissions are all that Windows keeps
     Stream stream(_fdopen(fd.get(), "wb"));
@@ -466,14 +507,14 @@ inline int WriteNewFile(Descriptor& fd, const struct stat* old, const FillFuncti
 }
 
 // Puts the new file in the target's place in one step; 0 or errno.
-inline int PutInPlace(NewFile& made, const std::string& target, WriteFailure* failure) {
+inline int PutInPlace(NewFile& made, const std::string& target, write_failure* failure) {
 #if defined(_WIN32)
     constexpr unsigned long kReplaceExisting = 1;  // MOVEFILE_REPLACE_EXISTING
     constexpr unsigned long kWriteThrough = 8;     // MOVEFILE_WRITE_THROUGH
     if (windows::MoveFileExA(made.path().c_str(), target.c_str(),
                              kReplaceExisting | kWriteThrough) == 0) {
         const unsigned long code = windows::GetLastError();
-        if (failure != nullptr) failure->windowsCode = code;
+        if (failure != nullptr) failure->windows_code = code;
         return ErrorForWindowsCode(code);
     }
 #else
@@ -497,7 +538,7 @@ inline void SyncFolder(const std::string& folder) {
 // errno after the new file could not be made in folder, which is noted as what refused it:
 // the folder is what must change. A folder that is not there (ENOENT, ENOTDIR) is left out,
 // since the reason alone says so of the path as given.
-inline int RefusedIn(const std::string& folder, WriteFailure* failure) {
+inline int RefusedIn(const std::string& folder, write_failure* failure) {
     const int error = LastError();
     if (failure != nullptr && error != ENOENT && error != ENOTDIR) failure->folder = folder;
     return error;
@@ -506,7 +547,7 @@ inline int RefusedIn(const std::string& folder, WriteFailure* failure) {
 // Replaces the regular file target (old: its status; null when there is none yet) by a new
 // file beside it.
 inline int ReplaceRegularFile(const std::string& target, const struct stat* old,
-                              const FillFunction& fill, WriteFailure* failure) {
+                              const fill_function& fill, write_failure* failure) {
     const auto [folder, name] = SplitPath(target);
 #if !defined(_WIN32)
     const HeldSignals held;  // declared first: it outlives the new file
@@ -526,7 +567,7 @@ inline int ReplaceRegularFile(const std::string& target, const struct stat* old,
 
 // Writes the file at path whole or not at all: fill(stream) writes the content and returns
 // false when a write failed. Returns 0, or the reason as an errno value, and then leaves the
-// file and its folder as they were; failure (when given) tells more of a failure. ReplaceFile
+// file and its folder as they were; failure (when given) tells more of a failure. write_file
 // owns the stream that it hands to fill, which must neither close it nor keep it; an exception
 // from fill leaves everything as a failure does and goes on to the caller.
 // - A new file (a path that does not exist, or a link to one) is made with the permissions
@@ -556,8 +597,8 @@ inline int ReplaceRegularFile(const std::string& target, const struct stat* old,
 //   is not there, without it.
 // Failures after that give the system's reason: a write, flush or sync (ENOSPC, EFBIG, EIO,
 // ...) or the rename (EISDIR where a folder took the target's place meanwhile, ...).
-inline int ReplaceFile(const char* path, const FillFunction& fill,
-                       WriteFailure* failure = nullptr) {
+inline int write_file(const char* path, const fill_function& fill,
+                       write_failure* failure = nullptr) {
     if (path == nullptr || *path == '\0') return EINVAL;
     const std::string target = detail::FollowedLinks(path);
     struct stat old {};
@@ -577,17 +618,17 @@ inline int ReplaceFile(const char* path, const FillFunction& fill,
     return detail::ReplaceRegularFile(target, &old, fill, failure);
 }
 
-// The reason of a failed ReplaceFile in words: the system's, after the folder that refused the
+// The reason of a failed write_file in words: the system's, after the folder that refused the
 // new file where that was the failure ("cannot make a new file in FOLDER: Permission denied").
-inline std::string WriteReason(int error, const WriteFailure& failure) {
+inline std::string write_reason(int error, const write_failure& failure) {
     const std::string reason =
-        failure.windowsCode != 0
-            ? std::system_category().message(static_cast<int>(failure.windowsCode))
+        failure.windows_code != 0
+            ? std::system_category().message(static_cast<int>(failure.windows_code))
             : std::generic_category().message(error);
     if (failure.folder.empty()) return reason;
     return "cannot make a new file in " + failure.folder + ": " + reason;
 }
 
-}  // namespace MarlFile
+}  // namespace marl
 
 #endif  // MARLLIB_FILE_HPP

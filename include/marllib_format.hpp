@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -348,6 +349,13 @@ private:
     std::size_t used = 0;
     bool ok = true;
     char buffer[16 * 1024] = {};
+};
+
+// The printer's output into a string.
+struct StringOutput {
+    std::string text;
+    void Put(const char* bytes, std::size_t size) { text.append(bytes, size); }
+    static bool Ok() { return true; }
 };
 
 // Writes to a stdio stream; false for a short write (the stream's error flag tells why).

@@ -565,4 +565,6 @@ bool print_text(std::string_view text, Output& out) {
 
 }  // namespace marl
 
+#undef MARLLIB_ASSUME
+
 #endif  // MARLLIB_READER_HPP

@@ -179,4 +179,9 @@ inline const char* FindLineEnd(const char* from, const char* to) {
 }  // namespace Scan
 }  // namespace MarlParser
 
+// The library's loader counts with the same SSE2 code; a host has no use for the macro.
+#if !defined(MARLLIB_BUILDING)
+#undef MARLLIB_SCAN_SSE2
+#endif
+
 #endif  // MARLLIB_SCAN_HPP

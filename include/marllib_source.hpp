@@ -328,12 +328,32 @@ private:
     std::vector<open_container> open_;
 };
 
+// A document's tree as tree_view walks it, less some tags (sorted indices) with all they hold.
+class pruned_tree_view {
+public:
+    pruned_tree_view(const Document& doc, const std::vector<int32_t>& left_out)
+        : tree_(doc), left_out_(left_out) {}
+    tree_view::entries_left entries(collection c) const {
+        tree_view::entries_left left = tree_.entries(c);
+        const auto out = [this](tag t) {
+            return std::binary_search(left_out_.begin(), left_out_.end(), t.index());
+        };
+        left.tags.erase(std::remove_if(left.tags.begin(), left.tags.end(), out), left.tags.end());
+        return left;
+    }
+    tree_view::node_view node(tag t) { return tree_.node(t); }
+
+private:
+    tree_view tree_;
+    const std::vector<int32_t>& left_out_;
+};
+
 // Follows a text's events, in text order, against the tree of a document that the text is
 // meant to load into: the same names, values, nesting and order, with some tags (sorted
 // indices) left out together with what they hold. Stops at the first difference.
 class tree_match {
 public:
-    tree_match(const Document& doc, const std::vector<int32_t>& left_out) : tree_(doc, &left_out) {
+    tree_match(const Document& doc, const std::vector<int32_t>& left_out) : tree_(doc, left_out) {
         open_.push_back(tree_.entries(Document::root));
     }
 
@@ -380,7 +400,7 @@ private:
         why_ = std::move(why);
     }
 
-    tree_view tree_;
+    pruned_tree_view tree_;
     std::vector<tree_view::entries_left> open_;  // the levels open, the top level first
     int32_t differs_ = -1;
     std::string why_;
@@ -412,7 +432,7 @@ public:
     static Source load(const std::string& path, std::size_t most_problems = all_problems) {
         detail::check_path(path);
         std::string text;
-        if (const int reason = MarlFile::ReadFile(path.c_str(), text)) {
+        if (const int reason = marl::read_file(path.c_str(), text)) {
             detail::cannot_read(path, reason);
         }
         return Source(std::move(text), path, most_problems);
@@ -696,8 +716,8 @@ private:
     // Tags laid out as the printer lays them out, each line starting with lead.
     std::string print_lines(const std::vector<tag>& tags, const std::string& lead,
                             const detail::text_layout& layout) const {
-        detail::tree_view tree(document_, &removed_);
-        detail::string_output out;
+        detail::pruned_tree_view tree(document_, removed_);
+        MarlFormat::StringOutput out;
         MarlFormat::PrintEntries(tree, detail::tree_view::entries_left{tags}, 0, out,
                                  MarlFormat::LineLayout{lead, layout.line_end(), layout.step()});
         return std::move(out.text);

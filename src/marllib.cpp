@@ -60,9 +60,9 @@ int32_t marllib_Load(const char* source, int32_t length) {
     if (length > 0) return Register(MarlLib::LoadText(source, length));
     std::unique_ptr<MarlClass::Document> document;
     {
-        MarlFile::Bytes file;
-        if (const int error = MarlFile::ReadFile(source, file)) {
-            MarlFile::Report(error);
+        marl::file_bytes file;
+        if (const int error = marl::read_file(source, file)) {
+            marl::detail::report_read_failure(error);
             return MARLLIB_LOAD_UNREADABLE;
         }
         document = MarlLib::LoadText(file.data(), static_cast<int32_t>(file.size()));

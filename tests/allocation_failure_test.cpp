@@ -405,10 +405,10 @@ TEST_F(AllocationFailure, PathsFindTheirTagWithoutCopyingTheCollection) {
 TEST_F(AllocationFailure, AFileOfKnownSizeIsReadIntoOneBuffer) {
     const std::string text(4 << 20, 'x');
     const std::string path = FileWith(text);
-    MarlFile::Bytes bytes;
+    marl::file_bytes bytes;
     const long long before = hook.liveBytes;
     Arm(0);
-    const int error = MarlFile::ReadFile(path.c_str(), bytes);
+    const int error = marl::read_file(path.c_str(), bytes);
     Disarm();
     std::remove(path.c_str());
     ASSERT_EQ(error, 0);

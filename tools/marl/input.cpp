@@ -20,7 +20,7 @@ int ReadStandardInput(std::string& bytes) {
 #ifdef _WIN32
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
-    return MarlFile::ReadStream(stdin, bytes);
+    return marl::read_stream(stdin, bytes);
 }
 
 }  // namespace
@@ -29,10 +29,10 @@ std::string Shown(const std::string& name) { return name == "-" ? "standard inpu
 
 bool Read(const std::string& name, std::string& bytes) {
     const int error =
-        name == "-" ? ReadStandardInput(bytes) : MarlFile::ReadFile(name.c_str(), bytes);
+        name == "-" ? ReadStandardInput(bytes) : marl::read_file(name.c_str(), bytes);
     if (error != 0) {
         std::fprintf(stderr, "marl: cannot read %s: %s\n", Shown(name).c_str(),
-                     MarlFile::Reason(error).c_str());
+                     marl::read_reason(error).c_str());
     }
     return error == 0;
 }

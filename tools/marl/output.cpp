@@ -36,17 +36,17 @@ bool CloseStandardOutput() {
     return false;
 }
 
-bool WriteFile(const std::string& target, MarlFile::FillFunction fill) {
+bool WriteFile(const std::string& target, marl::fill_function fill) {
     if (target == "-") {
         fill(stdout);
         NoteStandardOutput();
         return true;
     }
     // The library's own writer and its wording, as marl::replace_file has them.
-    MarlFile::WriteFailure failure;
-    const int reason = MarlFile::ReplaceFile(target.c_str(), fill, &failure);
+    marl::write_failure failure;
+    const int reason = marl::write_file(target.c_str(), fill, &failure);
     if (reason == 0) return true;
-    Complain(target, MarlFile::WriteReason(reason, failure));
+    Complain(target, marl::write_reason(reason, failure));
     return false;
 }
 

@@ -19,11 +19,11 @@ void NoteStandardOutput();
 bool CloseStandardOutput();
 
 // Writes the file FILE whole through fill(stream), which returns false when a write failed,
-// as MarlFile::ReplaceFile does: a failed write leaves FILE as it was, and a replaced FILE keeps
+// as marl::write_file does: a failed write leaves FILE as it was, and a replaced FILE keeps
 // its mode, owner and links. "-" is standard output. Returns false, having reported
 // "marl: cannot write to FILE: REASON" on standard error, when it cannot; REASON is
-// MarlFile::WriteReason's, "cannot make a new file in FOLDER: ..." where the folder refused.
-bool WriteFile(const std::string& target, MarlFile::FillFunction fill);
+// marl::write_reason's, "cannot make a new file in FOLDER: ..." where the folder refused.
+bool WriteFile(const std::string& target, marl::fill_function fill);
 
 }  // namespace MarlTool
 
