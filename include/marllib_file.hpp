@@ -94,20 +94,19 @@ namespace detail {
 
 // Positions in 64 bits where long has 32 (all of Windows, 32-bit Linux), so that a file of
 // 2 GiB or more says so instead of failing to say anything.
-inline int64_t Tell(std::FILE* stream) {
 #if defined(_WIN32)
-    return _ftelli64(stream);
-#else
-    return ftello(stream);
-#endif
-}
-inline bool Seek(std::FILE* stream, int64_t offset, int origin) {
-#if defined(_WIN32)
+using FileOffset = int64_t;
+inline FileOffset Tell(std::FILE* stream) { return _ftelli64(stream); }
+inline bool Seek(std::FILE* stream, FileOffset offset, int origin) {
     return _fseeki64(stream, offset, origin) == 0;
-#else
-    return fseeko(stream, static_cast<off_t>(offset), origin) == 0;
-#endif
 }
+#else
+using FileOffset = off_t;
+inline FileOffset Tell(std::FILE* stream) { return ftello(stream); }
+inline bool Seek(std::FILE* stream, FileOffset offset, int origin) {
+    return fseeko(stream, offset, origin) == 0;
+}
+#endif
 
 constexpr int64_t kUnknown = -1;  // the stream cannot be searched (a pipe, a terminal)
 constexpr int64_t kMoved = -2;    // the stream went to its end and could not come back
@@ -116,9 +115,9 @@ constexpr int64_t kMoved = -2;    // the stream went to its end and could not co
 // or kMoved. Only a hint: a file of /proc says 0 and has bytes, and any file may change while
 // it is read. Otherwise the position is left as it was.
 inline int64_t RemainingHint(std::FILE* stream) {
-    const int64_t here = Tell(stream);
+    const FileOffset here = Tell(stream);
     if (here < 0 || !Seek(stream, 0, SEEK_END)) return kUnknown;
-    const int64_t end = Tell(stream);
+    const FileOffset end = Tell(stream);
     if (!Seek(stream, here, SEEK_SET)) return kMoved;
     return end >= here ? end - here : kUnknown;
 }
@@ -409,7 +408,7 @@ public:
     int Make(const std::string& folder, const std::string& name, bool secret) {
         // Only a start for the names: O_EXCL tells whether one is taken.
         auto seed = static_cast<uint64_t>(std::time(nullptr)) ^
-                    (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&name)) << 8) ^
+                    (uint64_t{reinterpret_cast<uintptr_t>(&name)} << 8) ^
                     static_cast<uint64_t>(std::clock());
         for (int attempt = 0; attempt < 100; ++attempt) {
             seed = seed * 6364136223846793005u + 1442695040888963407u;  // a new name each try

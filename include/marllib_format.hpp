@@ -203,7 +203,8 @@ struct LineLayout {
 template <typename Output, typename Layout = PrintedLines>
 class LineWriter {
 public:
-    explicit LineWriter(Output& out, const Layout& layout = Layout()) : out(out), layout(layout) {}
+    explicit LineWriter(Output& output, const Layout& lines = Layout())
+        : out(output), layout(lines) {}
 
     void Open(std::size_t depth, std::string_view name) {
         Start(depth, name);
@@ -320,7 +321,7 @@ bool PrintTag(Tree& tree, const Tag& tag, Output& out) {
 template <typename Write>
 class BufferedOutput {
 public:
-    explicit BufferedOutput(Write write) : write(std::move(write)) {}
+    explicit BufferedOutput(Write writer) : write(std::move(writer)) {}
     ~BufferedOutput() { Flush(); }
     BufferedOutput(const BufferedOutput&) = delete;
     BufferedOutput& operator=(const BufferedOutput&) = delete;

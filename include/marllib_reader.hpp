@@ -156,7 +156,7 @@ public:
         bool valueQuotes;
     };
 
-    explicit BasicEntityHandler(Target* target) : target(target) {}
+    explicit BasicEntityHandler(Target* to) : target(to) {}
 
     // Kept so that an EntityHandler is a Handler: they scan the bytes, then go the scanned way.
     void Leaf(const char* name, int32_t nameLength, const char* value,
@@ -218,8 +218,8 @@ public:
     static std::unique_ptr<BasicParser> Create(Target* handler, const char* data, int32_t length);
 
     // Makes none of Create's checks: handler is not null, and data holds length bytes.
-    BasicParser(Target* handler, const char* data, int32_t length)
-        : handler(handler), data(data), end(data + length), cursor(data) {}
+    BasicParser(Target* target, const char* text, int32_t length)
+        : handler(target), data(text), end(text + length), cursor(text) {}
     BasicParser(const BasicParser&) = delete;
     BasicParser& operator=(const BasicParser&) = delete;
 

@@ -749,9 +749,9 @@ private:
         check_room(layout, layout.size(), first->tags.front());
         const std::vector<int32_t>& open = layout.open_at_end();
         // A removed container takes the text to its end with it: nothing in it is closed.
-        std::size_t depth =
+        auto depth = static_cast<std::size_t>(
             std::find_if(open.begin(), open.end(), [this](int32_t t) { return removed(tag(t)); }) -
-            open.begin();
+            open.begin());
         std::string lines;
         for (;; --depth) {
             const end_entries& entries = at_end[depth];
