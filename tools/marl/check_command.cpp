@@ -6,8 +6,7 @@
 
 #include "cli.h"
 #include "commands.h"
-#include "input.h"
-#include "marllib_source.hpp"
+#include "source.h"
 #include "output.h"
 
 namespace MarlTool {
@@ -45,11 +44,11 @@ const option kCheckOptions[] = {
 // Writes the source's problems to standard output, one line each (the load kept as many as
 // will be shown), then "... and K more" for those it only counted.
 void Report(const marl::Source& source) {
-    const std::vector<marl::diagnostic>& shown = source.problems();
+    const std::vector<marl::diagnostic>& shown = Problems(source);
     for (const marl::diagnostic& problem : shown) {
         std::printf("%s\n", source.describe(problem).c_str());
     }
-    const std::size_t more = source.counted().total() - shown.size();
+    const std::size_t more = Counted(source).total() - shown.size();
     if (more > 0) std::printf("... and %zu more\n", more);
 }
 
@@ -83,7 +82,7 @@ int RunCheck(int argc, char** argv) {
         }
         Report(*source);
         NoteStandardOutput();
-        const marl::problem_counts& found = source->counted();
+        const marl::problem_counts& found = Counted(*source);
         const bool failed = found.errors > 0 || (strict && found.warnings > 0);
         if (failed && status == kSuccess) status = kFailed;
     }

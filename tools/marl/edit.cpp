@@ -9,7 +9,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "input.h"
-#include "marllib_source.hpp"
+#include "source.h"
 #include "output.h"
 
 namespace MarlTool {
@@ -140,7 +140,7 @@ int Refuse(const std::string& file, const std::string& path, const std::string& 
 int Finish(const marl::Source& source, const Request& request) {
     std::string text;
     try {
-        text = source.to_string();
+        text = Edited(source);
     } catch (const marl::error& failure) {
         if (failure.code() != marl::errc::lost_edit) throw;
         std::fprintf(stderr, "%s\n", failure.what());

@@ -7,7 +7,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "input.h"
-#include "marllib_source.hpp"
+#include "source.h"
 #include "output.h"
 
 namespace MarlTool {
@@ -49,7 +49,7 @@ const char kTopLevel[] = "/";
 
 // The tag's place, as "FILE:LINE:COLUMN", as grep -n and compilers write places.
 void ShowWhere(const marl::Source& source, marl::tag tag) {
-    const marl::position at = *source.where(tag);  // every tag of a loaded text has one
+    const marl::position at = *Where(source, tag);  // every tag of a loaded text has one
     std::printf("%s:%d:%d\n", source.name().c_str(), at.line, at.column);
 }
 

@@ -37,11 +37,4 @@ bool Read(const std::string& name, std::string& bytes) {
     return error == 0;
 }
 
-std::optional<marl::Source> Load(const std::string& name, std::size_t mostProblems) {
-    std::string bytes;
-    if (!Read(name, bytes)) return std::nullopt;
-    return marl::Source::load_text(std::move(bytes), name == "-" ? "<stdin>" : name,
-                                   mostProblems);
-}
-
 }  // namespace MarlTool
