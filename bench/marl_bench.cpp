@@ -21,6 +21,7 @@
 #include "forms.h"
 #include "measure.h"
 #include "readers.h"
+#include "tool_runs.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ struct Options {
     bool printing = true;
     std::vector<std::string> shapes{"config", "flat", "big", "deep", "deep-indented"};
     std::vector<std::string> scaling{"config", "depth"};
+    std::string marl;  // the marl tool, for its table; none: no table
     Settings settings;
 };
 
@@ -286,13 +288,14 @@ void RunShape(const std::string& title, const Forms& forms, const PrintForm& pri
     summary.push_back(result);
 }
 
-// marl::Source::load against marl::Document::load of the same file: what keeping every tag's
-// offset and the text's problems adds to a load's time, and the peak it reaches against the
-// text, the document and 8 bytes a tag. Below them, the pieces of Source::load, each alone:
-// the file read into a std::string, marllib_Load from memory (treeAlone, the config table's
-// row) and the reader's pass over the text in memory. Two bounds for the peak: the document
-// as Document::load's own peak, which holds the file's bytes while it reads them, and as the
-// tree alone, the peak of marllib_Load from memory over text that is already resident.
+// marl::Source::load against marl::Document::load of the same file: what keeping the text
+// adds to a load's time, and what the first position asked for adds (the reader's pass that
+// keeps every tag's offset, what an edit needs and the text's problems), with the peak that a
+// Source reaches then against the text, the document and 8 bytes a tag. Below them, the pieces,
+// each alone: the file read into a std::string, marllib_Load from memory (treeAlone, the config
+// table's row) and the reader's pass over the text in memory. Two bounds for the peak: the
+// document as Document::load's own peak, which holds the file's bytes while it reads them, and
+// as the tree alone, the peak of marllib_Load from memory over text that is already resident.
 void RunSource(const Forms& forms, const Outcome& treeAlone, const Options& options) {
     const Expected& e = forms.expected;
     const size_t textBytes = forms.marl.size();
@@ -303,7 +306,8 @@ void RunSource(const Forms& forms, const Outcome& treeAlone, const Options& opti
     const std::string path = WriteTempFile(forms.marl);
     std::vector<Row> rows;
     if (path.empty()) {
-        for (const char* reader : {"marl::Document::load", "marl::Source::load"}) {
+        for (const char* reader :
+             {"marl::Document::load", "marl::Source::load", "  Source::load + where"}) {
             Row failed{reader, "Marl", textBytes, Outcome(), true};
             std::snprintf(failed.outcome.note, sizeof failed.outcome.note,
                           "cannot write a temporary file");
@@ -314,10 +318,12 @@ void RunSource(const Forms& forms, const Outcome& treeAlone, const Options& opti
         // its first tag, at line 1, column 1.
         const std::vector<Outcome> both = bench::MeasureReadersInTurns(
             {[&] { return bench::NewDocumentLoad(path, e); },
-             [&] { return bench::NewSourceLoad(path, e, true); }},
+             [&] { return bench::NewSourceLoad(path, e, true, false); },
+             [&] { return bench::NewSourceLoad(path, e, true, true); }},
             s);
         rows.push_back({"marl::Document::load", "Marl", textBytes, both[0], true});
         rows.push_back({"marl::Source::load", "Marl", textBytes, both[1], true});
+        rows.push_back({"  Source::load + where", "Marl", textBytes, both[2], true});
         rows.push_back(Read("  file into std::string", "Marl", textBytes, true,
                             [&] { return bench::NewTextRead(path, forms.marl); }, s));
         unlink(path.c_str());
@@ -329,7 +335,7 @@ void RunSource(const Forms& forms, const Outcome& treeAlone, const Options& opti
                         [&] { return bench::NewSurvey(forms.marl, e); }, s));
 
     const Outcome& document = rows[0].outcome;
-    const Outcome& source = rows[1].outcome;
+    const Outcome& source = rows[2].outcome;  // with all that a Source keeps
     const double count = static_cast<double>(e.tags);
     std::printf("  %-26s %-4s %8s %5s %8s %7s %8s %8s | %6s %6s %6s\n", "reader", "form",
                 "input MB", "runs", "load ms", "ns/tag", "first ms", "peak MB", "load", "first",
@@ -367,6 +373,62 @@ void RunSource(const Forms& forms, const Outcome& treeAlone, const Options& opti
     };
     bound("Document::load's peak", document);
     bound("marllib_Load (memory)'s peak: tree", treeAlone);
+}
+
+// The marl tool on the config file, run as a user runs it, each run a process of its own:
+// marl get of one leaf against marl print of the whole file (both to /dev/null), and
+// marl set -i of that leaf (a new value each run, so that every run writes), with peak memory
+// against the file's size. The medians of alternating runs.
+void RunTool(const Forms& forms, const Options& options) {
+    const std::string path = WriteTempFile(forms.marl);
+    const std::string leaf = bench::FirstLeafPath(forms.marl);
+    std::printf("\nconfig: the marl tool on the file (Marl %.2f MB), each run in a process of its "
+                "own\n\n", Mb(forms.marl.size()));
+    if (path.empty() || leaf.empty()) {
+        std::printf("  FAILED: %s\n", path.empty() ? "cannot write a temporary file"
+                                                   : "the text holds no leaf");
+        failures = true;
+        return;
+    }
+    struct Command {
+        const char* what;
+        std::vector<std::string> argv;
+        std::vector<double> cpu, peak;
+        bool ok = true;
+    };
+    std::vector<Command> commands = {
+        {"marl print FILE", {options.marl, "print", path}, {}, {}},
+        {"marl get FILE LEAF", {options.marl, "get", path, leaf}, {}, {}},
+        {"marl set -i FILE LEAF V", {options.marl, "set", "-i", path, leaf, ""}, {}, {}},
+    };
+    const int runs = options.smoke ? 1 : 11;
+    for (int run = 0; run < runs; ++run) {
+        for (Command& c : commands) {
+            if (c.argv[1] == "set") c.argv.back() = std::to_string(run);
+            const bench::CommandRun done = bench::RunCommand(c.argv);
+            c.ok = c.ok && done.ok;
+            c.cpu.push_back(done.cpuNs);
+            c.peak.push_back(done.peakBytes);
+        }
+    }
+    unlink(path.c_str());
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    const double print = median(commands[0].cpu);
+    std::printf("  %-26s %5s %8s %8s %8s | %8s\n", "command", "runs", "ms", "peak MB", "peak/in",
+                "vs print");
+    for (const Command& c : commands) {
+        if (!c.ok) {
+            std::printf("  %-26s FAILED: it did not exit with status 0\n", c.what);
+            failures = true;
+            continue;
+        }
+        const double cpu = median(c.cpu), peak = median(c.peak);
+        std::printf("  %-26s %5d %8.1f %8.2f %8.2f | %8s\n", c.what, runs, cpu / 1e6, peak / 1e6,
+                    peak / static_cast<double>(forms.marl.size()), Ratio(cpu, print).c_str());
+    }
 }
 
 void RunScaling(const std::vector<uint64_t>& sizes, const Options& options) {
@@ -485,7 +547,7 @@ void Usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [--smoke] [--budget SECONDS]\n"
                  "          [--shapes config,flat,big,deep,deep-indented]\n"
-                 "          [--scaling config,depth] [--no-scaling] [--no-print]\n",
+                 "          [--scaling config,depth] [--no-scaling] [--no-print] [--marl TOOL]\n",
                  program);
 }
 
@@ -515,6 +577,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.shapes = Names(argv[++i]);
         } else if (arg == "--scaling" && i + 1 < argc) {
             options.scaling = Names(argv[++i]);
+        } else if (arg == "--marl" && i + 1 < argc) {
+            options.marl = argv[++i];
         } else {
             return false;
         }
@@ -598,6 +662,7 @@ int main(int argc, char** argv) {
         run("config", "containers of 10-50 entries, leaves 3-4 levels deep, short values",
             config);
         RunSource(config, summary.back().marllib, options);
+        if (!options.marl.empty()) RunTool(config, options);
     }
     if (Listed(options.shapes, "flat")) {
         run("flat", "leaves without value, all in the root collection",

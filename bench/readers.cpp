@@ -182,13 +182,15 @@ private:
     int32_t handle_ = -1;
 };
 
-// marl::Source::load(path): the file read whole, loaded from memory, and the public reader
-// run over the same bytes for every tag's offset and the text's problems. The generated text
-// has none; where the first tag starts the text, it must stand at line 1, column 1.
+// marl::Source::load(path): the file read whole and loaded from memory; with `placed`, also
+// the first position asked for (tag 0's), for which the public reader runs over the same bytes
+// for every tag's offset and the text's problems. The generated text has none; where the first
+// tag starts the text, it must stand at line 1, column 1.
 class SourceLoadReader : public Reader {
 public:
-    SourceLoadReader(const std::string& path, const Expected& expected, bool firstTagAtStart)
-        : path_(path), expected_(expected), firstTagAtStart_(firstTagAtStart) {}
+    SourceLoadReader(const std::string& path, const Expected& expected, bool firstTagAtStart,
+                     bool placed)
+        : path_(path), expected_(expected), firstTagAtStart_(firstTagAtStart), placed_(placed) {}
     ~SourceLoadReader() override {
         source_.reset();
         marl::close_all();
@@ -197,6 +199,7 @@ public:
     bool Load(std::string& why) override {
         try {
             source_.emplace(marl::Source::load(path_));
+            if (placed_ && expected_.tags > 0) source_->where(marl::tag(0));
         } catch (const std::exception& failure) {
             why = failure.what();
             return false;
@@ -237,6 +240,7 @@ private:
     const std::string& path_;
     const Expected& expected_;
     bool firstTagAtStart_;
+    bool placed_;
     std::optional<marl::Source> source_;
 };
 
@@ -271,20 +275,23 @@ private:
     std::string text_;
 };
 
-// The pass of marllib.hpp's reader that a Source runs over its text in memory (every tag's
-// offset, the text's problems), kept until freed as a Source keeps what it found.
+// The pass of the reader that a Source runs over its text in memory on the first call that
+// needs it (every tag's offset and what an edit needs, the text's problems), kept until freed
+// as a Source keeps what it found.
 class SurveyReader : public Reader {
 public:
     SurveyReader(const std::string& marl, const Expected& expected)
         : marl_(marl), expected_(expected) {}
 
     bool Load(std::string&) override {
-        survey_.emplace(marl_, static_cast<size_t>(expected_.tags), marl::Source::all_problems);
+        survey_.emplace(marl_, marl::Source::all_problems);
+        survey_->read_all();
         return true;
     }
     bool Recheck(std::string& why) override {
-        if (survey_->tags.size() == expected_.tags) return true;
-        why = "found " + std::to_string(survey_->tags.size()) + " tags, generated " +
+        const size_t found = survey_->places.tags().size();
+        if (found == expected_.tags) return true;
+        why = "found " + std::to_string(found) + " tags, generated " +
               std::to_string(expected_.tags);
         return false;
     }
@@ -299,7 +306,7 @@ public:
 private:
     const std::string& marl_;
     const Expected& expected_;
-    std::optional<marl::detail::text_survey> survey_;
+    std::optional<marl::detail::survey_reader> survey_;
 };
 
 // ---- floors: what any loader of the Marl text does at the least ----
@@ -860,8 +867,9 @@ Reader* NewMarllibFile(const std::string& path, const Expected& expected) {
 Reader* NewDocumentLoad(const std::string& path, const Expected& expected) {
     return new DocumentLoadReader(path, expected);
 }
-Reader* NewSourceLoad(const std::string& path, const Expected& expected, bool firstTagAtStart) {
-    return new SourceLoadReader(path, expected, firstTagAtStart);
+Reader* NewSourceLoad(const std::string& path, const Expected& expected, bool firstTagAtStart,
+                      bool placed) {
+    return new SourceLoadReader(path, expected, firstTagAtStart, placed);
 }
 Reader* NewTextRead(const std::string& path, const std::string& marl) {
     return new TextReadReader(path, marl);

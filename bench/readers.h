@@ -14,10 +14,12 @@ namespace bench {
 Reader* NewMarllibMemory(const std::string& marl, const Expected& expected);
 Reader* NewMarllibFile(const std::string& path, const Expected& expected);
 // The file at path through marllib.hpp: marl::Document::load, and marl::Source::load, which
-// also keeps every tag's offset and the text's problems. A Source must find no problem in the
-// generated text and, with firstTagAtStart, tag 0 at line 1, column 1.
+// also keeps the text; with `placed`, Source::load and the first position asked for, which
+// reads the text again for every tag's offset and the text's problems. A Source must find no
+// problem in the generated text and, with firstTagAtStart, tag 0 at line 1, column 1.
 Reader* NewDocumentLoad(const std::string& path, const Expected& expected);
-Reader* NewSourceLoad(const std::string& path, const Expected& expected, bool firstTagAtStart);
+Reader* NewSourceLoad(const std::string& path, const Expected& expected, bool firstTagAtStart,
+                      bool placed);
 // Pieces of Source::load alone: the file at path read whole into a std::string (which must
 // equal marl), and the reader's pass over marl in memory for every tag's offset and the text's
 // problems (it must find expected.tags tags and no problem).

@@ -176,6 +176,25 @@ inline const char* FindLineEnd(const char* from, const char* to) {
     return to;
 }
 
+// Whether [from, to) holds a line end or a '<', as a name that a '<' in a note started does.
+// The bytes up to readable may be read: with 16 of them from `from`, a name of up to 16 bytes
+// takes one look.
+inline bool HoldsLineEndOrOpen(const char* from, const char* to, const char* readable) {
+#if defined(MARLLIB_SCAN_SSE2)
+    if (to - from <= 16 && readable - from >= 16) {
+        const __m128i bytes = Load16(from);
+        const int found = Matches(bytes, '\n') | Matches(bytes, '\r') | Matches(bytes, '<');
+        return (found & ((1 << (to - from)) - 1)) != 0;
+    }
+#else
+    (void)readable;
+#endif
+    for (; from < to; ++from) {
+        if (*from == '\n' || *from == '\r' || *from == '<') return true;
+    }
+    return false;
+}
+
 }  // namespace Scan
 }  // namespace MarlParser
 

@@ -33,6 +33,7 @@
 #include "marllib_file.hpp"
 #include "marllib_format.hpp"
 #include "marllib_reader.hpp"
+#include "marllib_scan.hpp"
 
 namespace marl {
 
@@ -251,9 +252,13 @@ private:
     }
 
     // What a name's bytes tell of how the tag came about, when they look like text that was
-    // never meant as a name; nullptr for a name that looks meant.
-    static const char* odd_name(std::string_view raw) {
+    // never meant as a name; nullptr for a name that looks meant (every name is looked at, so
+    // the usual one takes a single look).
+    const char* odd_name(std::string_view raw) const {
         const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+        const bool held = MarlParser::Scan::HoldsLineEndOrOpen(
+            raw.data(), raw.data() + raw.size(), text_.data() + text_.size());
+        if (!held && raw[0] != '!' && !blank(raw.front()) && !blank(raw.back())) return nullptr;
         if (raw.substr(0, 3) == "!--") {
             return "name starts with '!--': Marl has no comments; notes go between tags, "
                    "without '<'";
@@ -261,9 +266,7 @@ private:
         if (raw.find_first_of("\r\n") != std::string_view::npos) {
             return "name holds a line end: a '<' in a note starts a tag";
         }
-        if (raw.find('<') != std::string_view::npos) {
-            return "name holds a '<': a '<' in a note starts a tag";
-        }
+        if (held) return "name holds a '<': a '<' in a note starts a tag";
         if (blank(raw.front())) {
             return "name starts with a blank: a '<' in a note starts a tag, and blanks after "
                    "'<' belong to the name";
