@@ -249,14 +249,17 @@ constexpr WindowsError kWindowsErrors[] = {
 };
 constexpr unsigned long kOtherWindowsError = 30;  // ERROR_READ_FAULT
 
+// Loops rather than std::find_if: <algorithm> would cost every host of marllib.hpp.
 inline unsigned long WindowsCodeFor(int error) {
     for (const WindowsError& known : kWindowsErrors) {
+        // cppcheck-suppress useStlAlgorithm
         if (known.error == error) return known.code;
     }
     return kOtherWindowsError;
 }
 inline int ErrorForWindowsCode(unsigned long code) {
     for (const WindowsError& known : kWindowsErrors) {
+        // cppcheck-suppress useStlAlgorithm
         if (known.code == code) return known.error;
     }
     return EIO;
@@ -292,8 +295,9 @@ class fill_function {
 public:
     template <typename Fill,
               typename = std::enable_if_t<!std::is_same_v<std::decay_t<Fill>, fill_function>>>
-    fill_function(Fill&& fill)  // NOLINT(google-explicit-constructor): takes a lambda as it is
-        : fill_(const_cast<void*>(static_cast<const void*>(std::addressof(fill)))),
+    // cppcheck-suppress noExplicitConstructor ; it takes a lambda as it is
+    fill_function(Fill&& fill)  // NOLINT(google-explicit-constructor)
+        : fill_(const_cast<void*>(static_cast<const void*>(&fill))),
           call_([](void* held, std::FILE* stream) -> bool {
               return (*static_cast<std::remove_reference_t<Fill>*>(held))(stream);
           }) {}
