@@ -1,30 +1,26 @@
 // marllib.hpp: a C++17 layer over marllib's C interface, in this header alone: the Document
 // face that a host of the twelve functions needs. Every call goes to one of the marllib_*
 // functions of marllib.h; nothing C++ crosses the library boundary, so this header works with
-// any marllib library of the same major version, whichever compiler built it. Beside it:
-// marllib_source.hpp (a document with the text it came from: places, problems, edits that keep
-// every byte), marllib_reader.hpp (the reader's events) and marllib_file.hpp (whole files).
+// any marllib library of the same major version. Beside it: marllib_source.hpp (a document
+// with its text: places, problems, edits that keep every byte), marllib_reader.hpp (the
+// reader's events) and marllib_file.hpp (whole files).
 //
 //     marl::Document doc = marl::Document::load("server.marl");
 //     int port = doc.value_or(doc.at("server/port"), 8080);
-//     for (marl::tag user : doc.children(*doc.at("server/users"), "user"))
-//         std::cout << doc.value(user) << '\n';
+//     for (marl::tag user : doc.select("server/users/user[*]")) std::cout << doc.value(user);
 //     doc.set_value(*doc.at("server/port"), 9090);
 //     doc.save("server.marl");
 //
-// A marl::Document is a document handle and nothing more: copies name the same document, and
-// a Document that goes out of scope leaves its document in the library, which destroys
-// documents only all at once: marl::close_all() (marllib_Close) ends every Document value held
-// anywhere. Using one afterwards throws marl::error (errc::invalid_handle) until new documents
-// are made, and then names whichever new document got its handle. marl::tag and
-// marl::collection wrap the library's indices as two distinct types, so that one cannot be
-// passed where the other is meant; Document::root is the top level. Names and values are byte
-// strings: any byte is allowed, and a name is 1 to 64 bytes.
-//
-// Looking something up never throws for "not found": it gives an empty std::optional or an
-// empty list. Misuse throws marl::error, a std::runtime_error whose what() names the document
-// and the tag or collection, and whose code() tells the kind of failure. Allocation failure
-// stays std::bad_alloc. Like the library, this layer is for one thread at a time.
+// A marl::Document is a handle and nothing more: copies name the same document, and one that
+// goes out of scope leaves its document in the library, which destroys documents only all at
+// once: marl::close_all() (marllib_Close) ends every Document value held anywhere, and using
+// one afterwards throws marl::error (errc::invalid_handle). marl::tag and marl::collection
+// wrap the library's indices as two types, so that one cannot be passed where the other is
+// meant; Document::root is the top level. Names and values are byte strings: any byte is
+// allowed, and a name is 1 to 64 bytes. Looking something up never throws for "not found": it
+// gives an empty std::optional or list. Misuse throws marl::error, a std::runtime_error whose
+// what() names the document and the tag, and whose code() tells the kind of failure;
+// allocation failure stays std::bad_alloc. Like the library, it is for one thread at a time.
 #ifndef MARLLIB_HPP
 #define MARLLIB_HPP
 
@@ -224,16 +220,12 @@ inline void check_path(const std::string& path) {
 
 }  // namespace detail
 
-// Writes the file at path whole or not at all, as marl::write_file does (marllib_file.hpp
-// says what it keeps: mode, set-ID and sticky bits, owner, links; how: a new file beside it,
-// synced and renamed over it; and what it refuses, with which errno). fill(stream) writes the
-// content into a stream that replace_file owns (fill neither closes nor keeps it) and returns
-// false when a write failed. On any failure the file and its folder stay as they were, and
-// replace_file throws errc::unwritable_file, whose cause() is the system's reason and whose
-// what() reads "marllib: cannot write 'PATH': REASON", or, where the folder refused the new
-// file, "marllib: cannot write 'PATH': cannot make a new file in FOLDER: REASON". An empty path
-// or one holding a zero byte is EINVAL. An exception from fill leaves the file as it was and
-// goes on to the caller.
+// Writes the file at path whole or not at all, as marl::write_file does (marllib_file.hpp says
+// what it keeps, how, and what it refuses): fill(stream) writes the content into a stream that
+// replace_file owns and returns false when a write failed. On any failure the file stays as it
+// was, and this throws errc::unwritable_file, whose cause() is the system's reason and whose
+// what() reads "marllib: cannot write 'PATH': REASON" (REASON as marl::write_reason words it).
+// An empty path or one holding a zero byte is EINVAL; an exception from fill goes on.
 inline void replace_file(const std::string& path, marl::fill_function fill) {
     marl::write_failure failure;
     const int reason = path.find('\0') != std::string::npos
@@ -253,13 +245,14 @@ public:
     // A new, empty document.
     static Document create() { return Document(marllib_Create()); }
 
-    // A document read from the Marl file at path. Throws errc::unreadable_file, with the
-    // system's reason, when the file's bytes cannot be had; malformed text still gives a
-    // document (see marllib_Load).
+    // A document read from the Marl file at path; errc::unreadable_file, with the system's
+    // reason, when its bytes cannot be had. Malformed text still gives a document.
     static Document load(const std::string& path) {
         detail::check_path(path);
         const int32_t handle = marllib_Load(path.c_str(), 0);
-        if (handle == MARLLIB_LOAD_UNREADABLE) detail::cannot_read(path, marl::detail::reported_read_failure());
+        if (handle == MARLLIB_LOAD_UNREADABLE) {
+            detail::cannot_read(path, detail::reported_read_failure());
+        }
         return Document(handle);
     }
 
@@ -280,9 +273,8 @@ public:
     tag add_leaf(collection into, std::string_view name) { return add(into, name, true); }
     tag add_leaf(tag into, std::string_view name) { return add_leaf(of(into), name); }
 
-    // Adds a leaf and then sets its value. Every argument is checked first, so a refused call
-    // adds nothing; but if setting the value itself fails (only allocation can fail there),
-    // the leaf stays, without value: the library removes nothing, so the add cannot be undone.
+    // Adds a leaf and sets its value, every argument checked first, so a refused call adds
+    // nothing; if setting the value fails (only allocation can), the leaf stays without one.
     tag add_leaf(collection into, std::string_view name, std::string_view value) {
         name_length(name);
         length_of(value, "a value");
@@ -336,8 +328,7 @@ public:
 
     bool is_leaf(tag t) const { return !below(t); }
 
-    // The collection that container `t` holds.
-    collection collection_of(tag t) const { return of(t); }
+    collection collection_of(tag t) const { return of(t); }  // a container's own
 
     // The value of leaf `t`; empty for a leaf without one.
     std::string value(tag t) const {
@@ -382,15 +373,17 @@ public:
         return held ? entries(*held) : std::vector<tag>();
     }
     // The entries of one name, in order.
-    std::vector<tag> children(collection c, std::string_view name) const {
-        return named(c, name);
-    }
+    std::vector<tag> children(collection c, std::string_view name) const { return named(c, name); }
     std::vector<tag> children(tag container, std::string_view name) const {
         length_of(name, "a name");
         const std::optional<collection> held = below(container);
         return held ? named(*held, name) : std::vector<tag>();
     }
 
+    // The nth entry (from 1) named `name`, if there is one.
+    std::optional<tag> find(collection c, std::string_view name, int32_t n) const {
+        return nth(c, name, n);
+    }
     // The first entry named `name`, if there is one.
     std::optional<tag> find(collection c, std::string_view name) const {
         const int32_t length = length_of(name, "a name");
@@ -405,18 +398,27 @@ public:
         return held ? find(*held, name) : std::nullopt;
     }
 
-    // The tag at `path` below collection `from` (by default the top level): names joined by
-    // '/', with a leading '/' allowed, name[N] for the N-th entry of that name (counting from
-    // 1), and '\' escaping '/', '[' and '\' inside a name, as the marl tool reads them. No tag
-    // there gives an empty optional; a malformed path throws errc::bad_path.
+    // The tags that `path` selects below collection `from` (by default the top level), in
+    // text order, each once: the syntax of marl get (marllib_path.hpp), such as
+    // "server/users/user[2]", "fleet/*/name", "**/port[*]" or "fleet/host[role=\"web\"]".
+    // None gives an empty list; a malformed path throws errc::bad_path.
+    std::vector<tag> select(std::string_view path, collection from = root) const {
+        return select_path(steps_of(path), from, *this);
+    }
+    std::vector<tag> select(std::string_view path, tag from) const {
+        return is_leaf(from) ? (steps_of(path), std::vector<tag>()) : select(path, of(from));
+    }
+    // The first tag that `path` selects, in text order; an empty optional for none.
     std::optional<tag> at(std::string_view path, collection from = root) const {
-        const std::optional<std::vector<path_step>> steps = parse_path(path);
-        if (!steps) {
-            throw error(errc::bad_path,
-                        "marllib: '" + std::string(path) + "' is not a well-formed path");
+        const std::vector<path_step> steps = steps_of(path);
+        bool by_place = true;  // each step picks one tag: no more than a walk is needed
+        for (const path_step& step : steps) by_place = by_place && step.by_name_and_place();
+        if (!by_place) {
+            const std::vector<tag> all = select_path(steps, from, *this);
+            return all.empty() ? std::nullopt : std::optional<tag>(all.front());
         }
         return follow_path(
-            *steps, from,
+            steps, from,
             [this](collection in, const path_step& step) { return nth(in, step.name, step.nth); },
             [this](tag t) { return below(t); });
     }
@@ -443,8 +445,7 @@ public:
     }
     // The same to a stdio stream; false when a write failed (the stream's error then tells why).
     bool write(std::FILE* out) const { return write_to(out, root); }
-    // One tag the same way, from no indentation: a leaf's line, or a container's lines and
-    // everything below it.
+    // One tag the same way, from no indentation, with everything below it.
     bool write(std::FILE* out, tag t) const { return write_to(out, t); }
 
     std::string to_string() const {
@@ -453,9 +454,8 @@ public:
         return std::move(output.text);
     }
 
-    // Writes the document to the file at path through marl::replace_file: a failed save
-    // leaves the file as it was, and a save keeps its mode and links. Throws
-    // errc::unwritable_file with the system's reason.
+    // Writes the document to the file at path through marl::replace_file: whole or not at
+    // all, keeping its mode and links; errc::unwritable_file with the system's reason.
     void save(const std::string& path) const {
         replace_file(path, [this](std::FILE* file) { return write(file); });
     }
@@ -588,6 +588,12 @@ private:
                                                   static_cast<int32_t>(name.size()), found.data(), n);
         if (got < n) return std::nullopt;
         return tag(found.back());
+    }
+
+    static std::vector<path_step> steps_of(std::string_view path) {
+        std::optional<std::vector<path_step>> steps = parse_path(path);
+        if (steps) return std::move(*steps);
+        throw error(errc::bad_path, "marllib: '" + std::string(path) + "' is not a well-formed path");
     }
 
     tag add(collection into, std::string_view name, bool leaf) {

@@ -25,6 +25,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -296,28 +297,229 @@ TEST_F(Hpp, RefusesBytesBeyondTheInterfacesLengths) {
     EXPECT_EQ(Document::create().handle(), doc.handle() + 1);
 }
 
+// A step as the tests write it: "name#N", with "*" and "**" for the wildcards and [c] or
+// [c=v] after a filter.
+std::string Shown(const marl::path_step& step) {
+    std::string shown = step.descend ? "**" : step.any_name ? "*" : step.name;
+    if (!step.descend) shown += "#" + std::to_string(step.nth);
+    if (!step.child.empty()) shown += "[" + step.child;
+    if (step.child_value) shown += "=" + *step.child_value;
+    if (!step.child.empty()) shown += "]";
+    return shown;
+}
+
 // The path syntax of marllib_path.hpp: steps as written, and each way to get it wrong.
 TEST(ParsePath, SplitsStepsAndRefusesMalformedPaths) {
-    using Steps = std::vector<std::pair<std::string, int32_t>>;
+    using Steps = std::vector<std::string>;
     const std::pair<std::string_view, Steps> good[] = {
-        {"a", {{"a", 1}}},
-        {"/a/b[2]", {{"a", 1}, {"b", 2}}},
-        {"a\\/b/c\\[1]/\\\\", {{"a/b", 1}, {"c[1]", 1}, {"\\", 1}}},
-        {"x]y[007]", {{"x]y", 7}}},
-        {"n[2147483647]", {{"n", 2147483647}}},
-        {std::string_view("z\0=", 3), {{std::string("z\0=", 3), 1}}},
+        {"a", {"a#1"}},
+        {"/a/b[2]", {"a#1", "b#2"}},
+        {"a\\/b/c\\[1]/\\\\", {"a/b#1", "c[1]#1", "\\#1"}},
+        {"x]y[007]", {"x]y#7"}},
+        {"n[2147483647]", {"n#2147483647"}},
+        {"n[-2147483647]", {"n#-2147483647"}},
+        {std::string_view("z\0=", 3), {std::string("z\0=#1", 5)}},
+        {"a[-1]/b[*]", {"a#-1", "b#0"}},
+        {"*/*[2]/*[-1]/*[*]", {"*#0", "*#2", "*#-1", "*#0"}},
+        {"**/a/**/b", {"**", "a#1", "**", "b#1"}},
+        {"\\*/\\**/a*b/**[2]/***", {"*#1", "**#1", "a*b#1", "**#2", "***#1"}},
+        {"h[role=\"web\"]/*[c]", {"h#0[role=web]", "*#0[c]"}},
+        {"h[a\\]b\\=c\\\\=\"x\"\"/]\"\"\"]", {"h#0[a]b=c\\=x\"/]\"]"}},
+        {"h[x/[y=\"\"]", {"h#0[x/[y=]"}},
     };
     for (const auto& [path, expected] : good) {
         const auto steps = marl::parse_path(path);
         ASSERT_TRUE(steps.has_value()) << path;
         Steps got;
-        for (const marl::path_step& step : *steps) got.emplace_back(step.name, step.nth);
+        for (const marl::path_step& step : *steps) got.push_back(Shown(step));
         EXPECT_EQ(got, expected) << path;
     }
     for (const char* malformed :
-         {"", "/", "//a", "a//b", "a/", "[2]", "a/[1]", "a\\", "a\\b", "a[", "a[]", "a[x]",
-          "a[-1]", "a[+1]", "a[0]", "a[2147483648]", "a[1]b", "a[1][2]", "a[1"}) {
+         {"", "/", "//a", "a//b", "a/", "[2]", "a/[1]", "a\\", "a\\b", "a[", "a[]", "a[+1]",
+          "a[0]", "a[-0]", "a[-]", "a[2147483648]", "a[-2147483648]", "a[1]b", "a[1][2]", "a[1",
+          "**", "a/**", "**/**", "a[x", "a[x=]", "a[x=y]", "a[=\"y\"]", "a[x=\"y]", "a[x=\"y\"",
+          "a[x=\"y\"]z", "a[x\\y]", "a[*", "a[*]x", "*[", "a[2x]"}) {
         EXPECT_FALSE(marl::parse_path(malformed).has_value()) << malformed;
+    }
+}
+
+// Every form of step over one tree: the tags a path selects, by index (the tree's tags are
+// numbered in text order), in text order and each once.
+TEST_F(Hpp, SelectsEveryFormOfPathOverOneTree) {
+    const Document doc = Document::load_text(
+        "<fleet>\n"
+        "  <host>\n    <name=\"a\">\n    <role=\"web\">\n    <port=\"80\">\n  </>\n"   // 1-4
+        "  <host>\n    <name=\"b\">\n    <role=\"db\">\n"                            // 5-7
+        "    <disk>\n      <port=\"5432\">\n    </>\n  </>\n"                       // 8-9
+        "  <host>\n    <name=\"c\">\n    <role=\"web\">\n    <role=\"cache\">\n"      // 10-13
+        "    <note=\"say \"\"hi\"\"\">\n  </>\n"                                   // 14
+        "  <spare/>\n"                                                              // 15
+        "</>\n<port=\"22\">\n<*/>\n");                                             // 16-17
+    const std::pair<const char*, std::vector<int32_t>> rows[] = {
+        {"fleet/host/name", {2}},
+        {"fleet/host[2]/name", {6}},
+        {"fleet/host[-1]/name", {11}},
+        {"fleet/host[-3]/name", {2}},
+        {"fleet/host[-4]", {}},
+        {"fleet/host[4]", {}},
+        {"fleet/host[*]", {1, 5, 10}},
+        {"fleet/*/name", {2, 6, 11}},
+        {"fleet/*[4]", {15}},
+        {"fleet/*[5]", {}},
+        {"fleet/*[-1]", {15}},
+        {"fleet/*[*]/role[-1]", {3, 7, 13}},
+        {"*", {0, 16, 17}},
+        {"\\*", {17}},
+        {"**/port", {4, 9, 16}},
+        {"**/port[*]", {4, 9, 16}},
+        {"**/**/port", {4, 9, 16}},
+        {"**/*/**/port", {4, 9}},
+        {"**/role[*]", {3, 7, 12, 13}},
+        {"fleet/**/name", {2, 6, 11}},
+        {"fleet/host[role=\"web\"]/name", {2, 11}},
+        {"fleet/host[role=\"cache\"]", {10}},
+        {"fleet/host[note=\"say \"\"hi\"\"\"]", {10}},
+        {"fleet/host[disk]/name", {6}},
+        {"fleet/host[role]", {1, 5, 10}},
+        {"fleet/*[spare]", {}},
+        {"**/*[port]", {1, 8}},
+        {"**/*[port=\"22\"]", {}},
+        {"fleet/spare/x", {}},
+        {"nope/**/x", {}},
+        {"**[1]", {}},
+    };
+    for (const auto& [path, expected] : rows) {
+        std::vector<int32_t> got;
+        for (const tag t : doc.select(path)) got.push_back(t.index());
+        EXPECT_EQ(got, expected) << path;
+        EXPECT_EQ(doc.at(path), expected.empty() ? std::nullopt : std::optional(tag(expected[0])))
+            << path;
+    }
+    EXPECT_EQ(doc.select("*/port", *doc.at("fleet/host[2]")), std::vector<tag>{tag(9)});
+}
+
+// Random documents and random paths: select gives what a plain walk over a model of the same
+// tree gives, written here without the library, its lookups or its walk.
+TEST_F(Hpp, SelectsWhatAPlainWalkSelects) {
+    struct Node {
+        std::string name;
+        std::optional<std::string> value;  // leaves only
+        bool container = false;
+        std::vector<Node> children;
+        int32_t tag = -1;
+    };
+    struct Step {
+        std::string text;  // as written in the path
+        std::string name;  // "*" any, "**" descend
+        int32_t nth;
+        std::string child;
+        std::optional<std::string> value;
+    };
+    for (uint32_t seed = 0; seed < 3000; ++seed) {
+        std::mt19937 random(seed);
+        const auto below = [&](int n) { return static_cast<int>(random() % static_cast<uint32_t>(n)); };
+        const char* const names[] = {"a", "b", "c"};
+        const char* const values[] = {"", "x", "y\"z"};
+        Document doc = Document::create();
+        Node root;
+        root.container = true;
+        const std::function<void(Node&, marl::collection, int)> grow =
+            [&](Node& node, marl::collection into, int depth) {
+                for (int n = below(depth < 4 ? 5 : 1); n > 0; --n) {
+                    Node child;
+                    child.name = names[below(3)];
+                    child.container = below(3) == 0;
+                    if (child.container) {
+                        child.tag = doc.add_container(into, child.name).index();
+                        grow(child, doc.collection_of(tag(child.tag)), depth + 1);
+                    } else {
+                        if (below(3) > 0) child.value = values[below(3)];
+                        child.tag = (child.value ? doc.add_leaf(into, child.name, *child.value)
+                                                 : doc.add_leaf(into, child.name))
+                                        .index();
+                    }
+                    node.children.push_back(std::move(child));
+                }
+            };
+        grow(root, Document::root, 0);
+        // A path of one to four steps, its last not "**".
+        std::vector<Step> steps;
+        for (int n = 1 + below(4); n > 0; --n) {
+            Step step{"", below(4) == 0 ? "*" : names[below(3)], 1, "", std::nullopt};
+            if (n > 1 && below(5) == 0) step.name = "**";
+            step.text = step.name;
+            if (step.name == "*") step.nth = 0;
+            if (step.name != "**") {
+                switch (below(6)) {
+                    case 0: step.nth = 1 + below(3); break;
+                    case 1: step.nth = -1 - below(3); break;
+                    case 2: step.nth = 0; step.text += "[*]"; break;
+                    case 3: step.nth = 0; step.child = names[below(3)]; break;
+                    case 4:
+                        step.nth = 0;
+                        step.child = names[below(3)];
+                        step.value = values[below(3)];
+                        break;
+                    default: break;
+                }
+                if (step.nth != 0 && (step.nth != 1 || step.name == "*")) {
+                    step.text += "[" + std::to_string(step.nth) + "]";
+                }
+                if (!step.child.empty()) {
+                    std::string quoted;
+                    for (const char c : step.value.value_or("")) quoted += c == '"' ? "\"\"" : std::string(1, c);
+                    step.text += "[" + step.child + (step.value ? "=\"" + quoted + "\"" : "") + "]";
+                }
+            }
+            steps.push_back(std::move(step));
+        }
+        std::string path;
+        for (const Step& step : steps) path += (path.empty() ? "" : "/") + step.text;
+        // The plain walk.
+        std::vector<const Node*> reached{&root};
+        std::vector<const Node*> selected;
+        for (size_t k = 0; k < steps.size(); ++k) {
+            const Step& step = steps[k];
+            if (step.name == "**") {
+                std::vector<const Node*> all;
+                const std::function<void(const Node&)> add = [&](const Node& n) {
+                    all.push_back(&n);
+                    for (const Node& c : n.children) if (c.container) add(c);
+                };
+                for (const Node* n : reached) add(*n);
+                reached = all;
+                continue;
+            }
+            selected.clear();
+            for (const Node* in : reached) {
+                std::vector<const Node*> passing;
+                for (const Node& c : in->children) {
+                    if (step.name != "*" && c.name != step.name) continue;
+                    if (!step.child.empty()) {
+                        const bool holds = std::any_of(c.children.begin(), c.children.end(), [&](const Node& g) {
+                            return g.name == step.child &&
+                                   (!step.value || (!g.container && g.value.value_or("") == *step.value));
+                        });
+                        if (!c.container || !holds) continue;
+                    }
+                    passing.push_back(&c);
+                }
+                const auto count = static_cast<int32_t>(passing.size());
+                if (step.nth == 0) selected.insert(selected.end(), passing.begin(), passing.end());
+                const int32_t at = step.nth > 0 ? step.nth - 1 : count + step.nth;
+                if (step.nth != 0 && at >= 0 && at < count) selected.push_back(passing[static_cast<size_t>(at)]);
+            }
+            reached.clear();
+            for (const Node* n : selected) if (n->container) reached.push_back(n);
+        }
+        std::vector<int32_t> expected;
+        for (const Node* n : selected) expected.push_back(n->tag);
+        std::sort(expected.begin(), expected.end());
+        expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+        std::vector<int32_t> got;
+        for (const tag t : doc.select(path)) got.push_back(t.index());
+        ASSERT_EQ(got, expected) << "seed " << seed << ": " << path << "\n" << doc.to_string();
+        marl::close_all();
     }
 }
 
