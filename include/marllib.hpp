@@ -411,9 +411,7 @@ public:
     // The first tag that `path` selects, in text order; an empty optional for none.
     std::optional<tag> at(std::string_view path, collection from = root) const {
         const std::vector<path_step> steps = steps_of(path);
-        bool by_place = true;  // each step picks one tag: no more than a walk is needed
-        for (const path_step& step : steps) by_place = by_place && step.by_name_and_place();
-        if (!by_place) {
+        if (!picks_one(steps)) {
             const std::vector<tag> all = select_path(steps, from, *this);
             return all.empty() ? std::nullopt : std::optional<tag>(all.front());
         }

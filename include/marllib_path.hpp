@@ -227,6 +227,15 @@ inline std::optional<std::vector<path_step>> parse_path(std::string_view path) {
     return detail::path_reader(path).steps();
 }
 
+// Whether every step picks one tag by name and place, so that the path names one tag at most
+// and follow_path finds it.
+inline bool picks_one(const std::vector<path_step>& steps) {
+    for (const path_step& step : steps) {
+        if (!step.by_name_and_place()) return false;
+    }
+    return true;
+}
+
 // Follows steps that each pick one tag by name and place (path_step::by_name_and_place) down
 // from collection `from`: the first step looks in `from`, each later one in the collection of
 // the tag that the step before it found. nth(collection, step) gives the step.nth-th tag named

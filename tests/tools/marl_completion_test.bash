@@ -23,6 +23,9 @@ cases=(
     'marl set a.marl p -|'
     'marl set a.marl p -5 -|--help --in-place --parents -h -i -p'
     'marl add a.marl / n -|'
+    'marl r|rename rm'
+    'marl ls -|--help --where -h -w'
+    'marl rename a.marl p -|'
 )
 failed=0
 for case in "${cases[@]}"; do

@@ -106,6 +106,12 @@ protected:
     std::string io;   // the runner's standard input, output and error
 };
 
+// Three hosts, one of them with a disk of its own, and a port at the top level.
+const std::string kFleet =
+    "<fleet>\n  <host>\n    <name=\"a\">\n    <role=\"web\">\n  </>\n"
+    "  <host>\n    <name=\"b\">\n    <role=\"db\">\n    <disk>\n      <port=\"1\">\n    </>\n  </>\n"
+    "  <host>\n    <name=\"c\">\n    <role=\"web\">\n  </>\n</>\n<port=\"2\">\n";
+
 const std::string kNested =
     "<server>\n  <host=\"example.org\">\n  <users>\n    <user=\"ada\">\n  </>\n  <debug/>\n</>\n";
 
@@ -285,6 +291,7 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
         }
     }
     File("h.marl", hundredAndOne);
+    File("f.marl", kFleet);
     File("m.marl", "  <a>\r\n<b=\"x\"\"y\"><c/>junk</>\n");
     const std::string printed = "<a>\n  <b=\"x\"\"y\">\n  <c/>\n</>\n";  // marl print m.marl
     const std::string wrong = "Try 'marl --help'.\n";
@@ -358,6 +365,29 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
         {"check --max-messages 1 w.marl", 0, "w.marl:3:1" + stray + "... and 2 more\n", ""},
         {"check --max-messages 0 h.marl", 0, hundred + "h.marl:101:1" + stray, ""},
         {"check h.marl", 0, hundred + "... and 1 more\n", ""},
+        // Paths that select many tags, each once and in text order.
+        {"get f.marl 'fleet/*/name' 'fleet/host[-1]/name' '**/port'", 0, "a\nb\nc\nc\n1\n2\n", ""},
+        {"get f.marl 'fleet/host[role=\"web\"]/name' 'fleet/host[disk]/role'", 0, "a\nc\ndb\n",
+         ""},
+        {"get f.marl 'fleet/*/nope' 'fleet/host[2]/disk'", 1, "<disk>\n  <port=\"1\">\n</>\n",
+         "marl: no tag 'fleet/*/nope' in f.marl\n"},
+        {"get -w f.marl '**/port[*]'", 0, "f.marl:10:7\nf.marl:18:1\n", ""},
+        {"ls f.marl", 0,
+         "fleet\nfleet/host\nfleet/host/name\nfleet/host/role\nfleet/host[2]\nfleet/host[2]/name\n"
+         "fleet/host[2]/role\nfleet/host[2]/disk\nfleet/host[2]/disk/port\nfleet/host[3]\n"
+         "fleet/host[3]/name\nfleet/host[3]/role\nport\n",
+         ""},
+        {"ls f.marl 'fleet/host[role=\"web\"]'", 0,
+         "fleet/host/name\nfleet/host/role\nfleet/host[3]/name\nfleet/host[3]/role\n", ""},
+        {"ls -w f.marl '**/disk' 'fleet/host[2]'", 2, "",
+         "marl: ls takes a FILE and at most one PATH\nTry 'marl ls --help'.\n"},
+        {"ls -w f.marl '**/*[port]'", 0, "f.marl:10:7\tfleet/host[2]/disk/port\n", ""},
+        {"ls f.marl nope", 1, "", "marl: no tag 'nope' in f.marl\n"},
+        {"ls g.marl", 0,
+         "users\nusers/user\nusers/user[2]\nusers/a\\/b\nusers/x\\[1]\nusers/back\\\\slash\n", ""},
+        {"ls -", 0, "\\*\n\\**\n\\*[2]\n", "", "<*/>\n<**/>\n<*/>\n"},
+        {"get -w - '\\*[2]' '\\**' '*'", 0, "<stdin>:3:1\n<stdin>:2:1\n<stdin>:1:1\n<stdin>:2:1\n"
+         "<stdin>:3:1\n", "", "<*/>\n<**/>\n<*/>\n"},
         {"check", 1, "<stdin>:1:1: error: '/' after a name is not followed by '>'\n", "",
          "<a/x>\n"},
     };
@@ -457,6 +487,29 @@ TEST_F(MarlTool, EditsKeepEveryOtherByte) {
          ""},
         {"rm c.marl /", 2, "", "marl: rm removes tags, not the top level\nTry 'marl rm --help'.\n",
          ""},
+        // Every tag that a PATH selects, each edited.
+        {"set - '**/port[*]' 9", 0, [] {
+             std::string t = kFleet;
+             t.replace(t.find("\"1\""), 3, "\"9\"");
+             return t.replace(t.find("\"2\""), 3, "\"9\"");
+         }(), "", "", kFleet},
+        {"rm - 'fleet/host[role=\"web\"]'", 0,
+         "<fleet>\n  <host>\n    <name=\"b\">\n    <role=\"db\">\n    <disk>\n      <port=\"1\">\n"
+         "    </>\n  </>\n</>\n<port=\"2\">\n",
+         "", "", kFleet},
+        {"rename - 'fleet/*' server", 0, [] {
+             std::string t = kFleet;
+             for (size_t at; (at = t.find("<host>")) != std::string::npos;) t.replace(at, 6, "<server>");
+             return t;
+         }(), "", "", kFleet},
+        {"set c.marl 'server/*' 1", 1, "",
+         "marl: cannot set the value of container 'server/*' in c.marl\n", ""},
+        {"set -p c.marl 'server/*/x' 1", 2, "",
+         "marl: set -p makes the tags of names and [N] only, not of 'server/*/x'" + wrong, ""},
+        {"rename c.marl server/nope x", 1, "", "marl: no tag 'server/nope' in c.marl\n", ""},
+        {"rename c.marl server/port ''", 2, "",
+         "marl: a NEWNAME is 1 to 64 bytes, not 0\nTry 'marl rename --help'.\n", ""},
+        {"rename -i c.marl server/port -listen", 0, "", "", with("<port", "<-listen")},
         // Line ends, indentation and notes of the text itself, from standard input.
         {"add - a c 1", 0, "<a>\n  <b=\"1\">\n  <c=\"1\">\n</>", "", "", "<a>\n  <b=\"1\">\n</>"},
         {"add - / c 1", 0, "<a>\n  <b=\"1\">\n</>\n<c=\"1\">", "", "", "<a>\n  <b=\"1\">\n</>"},

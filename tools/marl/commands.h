@@ -11,6 +11,8 @@ int RunGet(int argc, char** argv);
 int RunSet(int argc, char** argv);
 int RunAdd(int argc, char** argv);
 int RunRemove(int argc, char** argv);
+int RunRename(int argc, char** argv);
+int RunList(int argc, char** argv);
 
 // Each command's help, as 'marl COMMAND --help' prints it. Its first line,
 // "usage: marl NAME [OPTION]... OPERANDS", is also the command's line in the top-level help.
@@ -20,6 +22,8 @@ extern const char kGetUsage[];
 extern const char kSetUsage[];
 extern const char kAddUsage[];
 extern const char kRemoveUsage[];
+extern const char kRenameUsage[];
+extern const char kListUsage[];
 
 }  // namespace MarlTool
 

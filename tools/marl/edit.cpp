@@ -69,6 +69,22 @@ const char kRemoveUsage[] =
     "exit status: 0 success; 1 a PATH names no tag, and nothing is written; 2 FILE cannot be\n"
     "read or written, a PATH is malformed or the command line is wrong.\n";
 
+const char kRenameUsage[] =
+    "usage: marl rename [-i] [--] FILE PATH NEWNAME\n"
+    "\n"
+    "Renames every tag that PATH selects in FILE to NEWNAME (1 to 64 bytes, taken as they are;\n"
+    "it may begin with '-'), and writes the text with only those names changed. FILE '-'\n"
+    "reads standard input.\n"
+    "\n"
+    "options:\n"
+    "  -i, --in-place  replace FILE with a new file of the edited text, as sed -i does (hard\n"
+    "                  links keep the old text), instead of writing to standard output\n"
+    "  -h, --help      show this help\n"
+    "\n"
+    "exit status: 0 success; 1 PATH selects no tag, or the text cannot take the edit, and\n"
+    "nothing is written; 2 FILE cannot be read or written, PATH or NEWNAME is malformed or the\n"
+    "command line is wrong.\n";
+
 namespace {
 
 const option kSetOptions[] = {
@@ -197,18 +213,35 @@ int RunSet(int argc, char** argv) {
     for (std::size_t i = 1; i < operands.size(); i += 2) paths.push_back(&operands[i]);
     if (const int wrong = CheckPaths(paths, help); wrong >= 0) return wrong;
 
+    if (request.flag) {
+        for (const std::string* path : paths) {
+            if (marl::picks_one(*marl::parse_path(*path))) continue;
+            return WrongUsage("set -p makes the tags of names and [N] only, not of '" + *path +
+                                  "'",
+                              help);
+        }
+    }
+
     std::optional<marl::Source> source = Load(operands[0]);
     if (!source) return kTrouble;
     marl::Document document = source->document();
     for (std::size_t i = 1; i < operands.size(); i += 2) {
-        std::optional<marl::tag> blocked;
-        const std::optional<marl::tag> leaf = Reach(document, operands[i], request.flag, blocked);
-        if (blocked) return Refuse(operands[0], operands[i], "a leaf stands on the way to");
-        if (!leaf) return Refuse(operands[0], operands[i], "no tag");
-        if (!document.is_leaf(*leaf)) {
-            return Refuse(operands[0], operands[i], "cannot set the value of container");
+        std::vector<marl::tag> leaves;
+        if (request.flag) {
+            std::optional<marl::tag> blocked;
+            const std::optional<marl::tag> leaf = Reach(document, operands[i], true, blocked);
+            if (blocked) return Refuse(operands[0], operands[i], "a leaf stands on the way to");
+            if (leaf) leaves.push_back(*leaf);
+        } else {
+            leaves = document.select(operands[i]);
         }
-        document.set_value(*leaf, operands[i + 1]);
+        if (leaves.empty()) return Refuse(operands[0], operands[i], "no tag");
+        for (const marl::tag leaf : leaves) {
+            if (!document.is_leaf(leaf)) {
+                return Refuse(operands[0], operands[i], "cannot set the value of container");
+            }
+            document.set_value(leaf, operands[i + 1]);
+        }
     }
     return Finish(*source, request);
 }
@@ -254,6 +287,34 @@ int RunAdd(int argc, char** argv) {
     return Finish(*source, request);
 }
 
+int RunRename(int argc, char** argv) {
+    const char* const help = "marl rename --help";
+    Request request;
+    // FILE PATH NEWNAME
+    const auto isValue = [](std::size_t k) { return k == 2; };
+    const EditCommand rename{{":hi", kRemoveOptions, kRenameUsage, isValue},
+                             3,
+                             "rename needs a FILE, a PATH and a NEWNAME",
+                             help};
+    if (const int stop = Start(argc, argv, rename, request); stop >= 0) return stop;
+    const std::vector<std::string>& operands = request.operands;
+    if (operands.size() > 3) return WrongUsage("rename takes one PATH and one NEWNAME", help);
+    const std::string& name = operands[2];
+    if (name.empty() || name.size() > static_cast<std::size_t>(MARLLIB_NAME_MAX)) {
+        return WrongUsage("a NEWNAME is 1 to 64 bytes, not " + std::to_string(name.size()), help);
+    }
+    if (operands[1] == "/") return WrongUsage("rename renames tags, not the top level", help);
+    if (const int wrong = CheckPaths({&operands[1]}, help); wrong >= 0) return wrong;
+
+    std::optional<marl::Source> source = Load(operands[0]);
+    if (!source) return kTrouble;
+    marl::Document document = source->document();
+    const std::vector<marl::tag> found = document.select(operands[1]);
+    if (found.empty()) return Refuse(operands[0], operands[1], "no tag");
+    for (const marl::tag tag : found) document.set_name(tag, name);
+    return Finish(*source, request);
+}
+
 int RunRemove(int argc, char** argv) {
     const char* const help = "marl rm --help";
     Request request;
@@ -272,9 +333,9 @@ int RunRemove(int argc, char** argv) {
     if (!source) return kTrouble;
     const marl::Document document = source->document();
     for (const std::string* path : paths) {
-        const std::optional<marl::tag> found = document.at(*path);
-        if (!found) return Refuse(operands[0], *path, "no tag");
-        source->remove(*found);
+        const std::vector<marl::tag> found = document.select(*path);
+        if (found.empty()) return Refuse(operands[0], *path, "no tag");
+        for (const marl::tag tag : found) source->remove(tag);
     }
     return Finish(*source, request);
 }

@@ -98,14 +98,15 @@ int RunGet(int argc, char** argv) {
             document.write(stdout);  // the printer of marl print, from the top
             continue;
         }
-        if (const std::optional<marl::tag> tag = document.at(*path)) {
+        const std::vector<marl::tag> tags = document.select(*path);
+        for (const marl::tag tag : tags) {
             if (where) {
-                ShowWhere(*source, *tag);
+                ShowWhere(*source, tag);
             } else {
-                Show(document, *tag, raw);
+                Show(document, tag, raw);
             }
-            continue;
         }
+        if (!tags.empty()) continue;
         NoteStandardOutput();
         std::fflush(stdout);  // keeps this complaint after the results before it
         std::fprintf(stderr, "marl: no tag '%s' in %s\n", path->c_str(),

@@ -21,16 +21,17 @@ const char kUsageHead[] =
     "commands:\n";
 
 const char kUsageTail[] =
-    "set, add and rm keep every byte of FILE that the edit does not change, and write the\n"
-    "text to standard output, or with -i in place of FILE.\n"
+    "set, add, rm and rename keep every byte of FILE that the edit does not change, and write\n"
+    "the text to standard output, or with -i in place of FILE.\n"
     "\n"
     "A FILE or INPUT of '-', or none, reads standard input; '--' ends the options.\n"
     "'marl COMMAND --help' describes a command and its options.\n"
     "\n"
     "exit status:\n"
     "  0  success\n"
-    "  1  check found an error (or a warning with --strict), get found no tag, or set, add or\n"
-    "     rm found no tag or one of the wrong kind for a PATH (and wrote nothing)\n"
+    "  1  check found an error (or a warning with --strict), get or ls found no tag, or set,\n"
+    "     add, rm or rename found no tag or one of the wrong kind for a PATH (and wrote\n"
+    "     nothing)\n"
     "  2  a file cannot be read or written, or the command line is wrong\n";
 
 const option kOptions[] = {
@@ -49,16 +50,20 @@ const Command kCommands[] = {
     {kPrintUsage, "load a document and print it as Marl text", RunPrint},
     {kCheckUsage, "report malformed tags, unclosed containers and cut names", RunCheck},
     {kGetUsage,
-     "print the value or container at each PATH, such as\n"
-     "'server/users/user[2]' ('/' is the whole document),\n"
-     "or with -w where it stands",
+     "print the value or container of every tag that each PATH\n"
+     "selects, such as 'server/users/user[2]', 'fleet/*/name' or\n"
+     "'**/port[*]' ('/' is the whole document), or with -w where\n"
+     "each stands",
      RunGet},
-    {kSetUsage, "set the value of the leaf at each PATH", RunSet},
+    {kListUsage, "print the path of every tag (below PATH)", RunList},
+    {kSetUsage, "set the value of every leaf that each PATH selects", RunSet},
     {kAddUsage,
      "add a leaf (-c: a container) at the end of the container\n"
      "at PATH ('/' is the top level)",
      RunAdd},
-    {kRemoveUsage, "remove each tag, a container with all it holds", RunRemove},
+    {kRemoveUsage, "remove every tag that each PATH selects, a container with\nall it holds",
+     RunRemove},
+    {kRenameUsage, "rename every tag that PATH selects", RunRename},
 };
 
 // A command's synopsis: the first line of its help, after "usage: marl ".
