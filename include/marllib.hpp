@@ -195,9 +195,8 @@ const char* type_name() {
 
 // A path that no file can have: one that holds a zero byte.
 inline void check_path(const std::string& path) {
-    if (path.find('\0') != std::string::npos) {
-        throw error(errc::unreadable_file, "marllib: a file path cannot hold a zero byte");
-    }
+    if (path.find('\0') == std::string::npos) return;
+    throw error(errc::unreadable_file, "marllib: a file path cannot hold a zero byte");
 }
 [[noreturn]] inline void cannot_read(const std::string& path, int reason) {
     throw error(errc::unreadable_file,
@@ -562,36 +561,38 @@ private:
         return std::vector<tag>(indices.begin(), indices.end());
     }
 
+    // In room that grows with the matches (twice as large while they fill it), not with c.
     std::vector<tag> named(collection c, std::string_view name) const {
         const int32_t length = length_of(name, "a name");
-        std::vector<int32_t> found(static_cast<std::size_t>(count(c)));
-        if (found.empty()) return {};
-        const int32_t got = marllib_GetTagsByName(handle_, c.index(), name.data(), length,
-                                                  found.data(), static_cast<int32_t>(found.size()));
-        found.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+        const int32_t entries = count(c);
+        std::vector<int32_t> found;
+        for (int32_t room = entries < 16 ? entries : 16; room > 0;) {
+            found.resize(static_cast<std::size_t>(room));
+            const int32_t got = marllib_GetTagsByName(handle_, c.index(), name.data(), length,
+                                                      found.data(), room);
+            found.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+            room = got < room || room == entries ? 0 : room > entries / 2 ? entries : room * 2;
+        }
         return std::vector<tag>(found.begin(), found.end());
     }
 
-    // The nth entry (from 1) named `name` of c, found by walking c to it: the first as find
-    // finds it, a later one through a list as long as n (no longer than c).
+    // The nth entry (from 1) named `name` of c: the first as find finds it, a later one
+    // through a list as long as n (no longer than c).
     std::optional<tag> nth(collection c, std::string_view name, int32_t n) const {
         if (n == 1) return find(c, name);
-        const int32_t entries = count(c);
-        // A name longer than a tag can hold matches no tag.
-        if (n < 1 || n > entries || name.size() > static_cast<std::size_t>(MARLLIB_NAME_MAX)) {
-            return std::nullopt;
-        }
+        const int32_t length = length_of(name, "a name");
+        if (n < 1 || n > count(c)) return std::nullopt;
         std::vector<int32_t> found(static_cast<std::size_t>(n));
-        const int32_t got = marllib_GetTagsByName(handle_, c.index(), name.data(),
-                                                  static_cast<int32_t>(name.size()), found.data(), n);
-        if (got < n) return std::nullopt;
-        return tag(found.back());
+        const int32_t got =
+            marllib_GetTagsByName(handle_, c.index(), name.data(), length, found.data(), n);
+        return got < n ? std::nullopt : std::optional<tag>(tag(found.back()));
     }
 
     static std::vector<path_step> steps_of(std::string_view path) {
         std::optional<std::vector<path_step>> steps = parse_path(path);
         if (steps) return std::move(*steps);
-        throw error(errc::bad_path, "marllib: '" + std::string(path) + "' is not a well-formed path");
+        throw error(errc::bad_path,
+                    "marllib: '" + std::string(path) + "' is not a well-formed path");
     }
 
     tag add(collection into, std::string_view name, bool leaf) {

@@ -29,6 +29,7 @@ int main() {
     doc.add_leaf(a, "c", 42);
     doc.add_leaf(doc.add_container(a, "d"), "e", "f");
     for (const marl::tag t : doc.children(a, "b")) total += static_cast<int>(doc.name(t).size());
+    total += static_cast<int>(doc.select("**/b[*]").size() + doc.select("*[b=\"1\"]", a).size());
     doc.write(std::cout);
     doc.write(stdout, a);
     std::string text = doc.to_string();
