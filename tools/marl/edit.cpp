@@ -146,6 +146,15 @@ int CheckPaths(const std::vector<const std::string*>& paths, const char* help) {
     return -1;
 }
 
+// A NAME (or NEWNAME, as `what` says) that no tag can have, as a usage error; -1 for one of 1
+// to 64 bytes.
+int CheckName(const std::string& name, const char* what, const char* help) {
+    if (!name.empty() && name.size() <= static_cast<std::size_t>(MARLLIB_NAME_MAX)) return -1;
+    return WrongUsage(std::string("a ") + what + " is 1 to 64 bytes, not " +
+                          std::to_string(name.size()),
+                      help);
+}
+
 // A PATH that cannot be edited: says why and gives the status for it.
 int Refuse(const std::string& file, const std::string& path, const std::string& why) {
     std::fprintf(stderr, "marl: %s '%s' in %s\n", why.c_str(), path.c_str(), Shown(file).c_str());
@@ -264,9 +273,7 @@ int RunAdd(int argc, char** argv) {
     }
     const std::string& path = operands[1];
     const std::string& name = operands[2];
-    if (name.empty() || name.size() > static_cast<std::size_t>(MARLLIB_NAME_MAX)) {
-        return WrongUsage("a NAME is 1 to 64 bytes, not " + std::to_string(name.size()), help);
-    }
+    if (const int wrong = CheckName(name, "NAME", help); wrong >= 0) return wrong;
     if (const int wrong = CheckPaths({&path}, help); wrong >= 0) return wrong;
 
     std::optional<marl::Source> source = Load(operands[0]);
@@ -300,9 +307,7 @@ int RunRename(int argc, char** argv) {
     const std::vector<std::string>& operands = request.operands;
     if (operands.size() > 3) return WrongUsage("rename takes one PATH and one NEWNAME", help);
     const std::string& name = operands[2];
-    if (name.empty() || name.size() > static_cast<std::size_t>(MARLLIB_NAME_MAX)) {
-        return WrongUsage("a NEWNAME is 1 to 64 bytes, not " + std::to_string(name.size()), help);
-    }
+    if (const int wrong = CheckName(name, "NEWNAME", help); wrong >= 0) return wrong;
     if (operands[1] == "/") return WrongUsage("rename renames tags, not the top level", help);
     if (const int wrong = CheckPaths({&operands[1]}, help); wrong >= 0) return wrong;
 
