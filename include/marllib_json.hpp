@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "marllib.hpp"
+#include "marllib_reader.hpp"
 
 namespace marl {
 
@@ -265,6 +266,34 @@ inline std::string to_json(const Document& doc, json_layout layout = json_layout
     MarlFormat::StringOutput output;
     detail::write_json_to(doc, output, layout);
     return std::move(output.text);
+}
+
+// Writes text's document in the JSON form above, without making the document, as
+// marl::print_text writes its printed form: the tree that marllib_Load makes of the text, the
+// containers that it leaves open closed at its end. out is an output of the format's printer
+// (Put and Ok); false when a write failed.
+template <typename Output>
+bool write_json_text(std::string_view text, Output& out, json_layout layout) {
+    detail::json_writer<Output> json(out, layout);
+    std::size_t depth = 0;  // the containers open
+    read(text, [&](const event& e) {
+        if (!out.Ok()) return;
+        switch (e.kind) {
+            case event_kind::Tree:
+                json.open(e.name);
+                ++depth;
+                break;
+            case event_kind::Leaf: json.leaf(e.name, e.value); break;
+            case event_kind::End:
+                if (depth == 0) break;
+                json.close();
+                --depth;
+                break;
+            case event_kind::Invalid: break;
+        }
+    });
+    json.finish();
+    return out.Ok();
 }
 
 }  // namespace marl

@@ -64,6 +64,7 @@ const Command kCommands[] = {
     {kRemoveUsage, "remove every tag that each PATH selects, a container with\nall it holds",
      RunRemove},
     {kRenameUsage, "rename every tag that PATH selects", RunRename},
+    {kJsonUsage, "write the document as JSON, in a form that keeps all of it", RunJson},
 };
 
 // A command's synopsis: the first line of its help, after "usage: marl ".
