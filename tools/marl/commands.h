@@ -14,6 +14,7 @@ int RunRemove(int argc, char** argv);
 int RunRename(int argc, char** argv);
 int RunList(int argc, char** argv);
 int RunJson(int argc, char** argv);
+int RunFromJson(int argc, char** argv);
 
 // Each command's help, as 'marl COMMAND --help' prints it. Its first line,
 // "usage: marl NAME [OPTION]... OPERANDS", is also the command's line in the top-level help.
@@ -26,6 +27,7 @@ extern const char kRemoveUsage[];
 extern const char kRenameUsage[];
 extern const char kListUsage[];
 extern const char kJsonUsage[];
+extern const char kFromJsonUsage[];
 
 }  // namespace MarlTool
 

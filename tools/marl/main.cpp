@@ -65,6 +65,7 @@ const Command kCommands[] = {
      RunRemove},
     {kRenameUsage, "rename every tag that PATH selects", RunRename},
     {kJsonUsage, "write the document as JSON, in a form that keeps all of it", RunJson},
+    {kFromJsonUsage, "print the document that JSON stands for", RunFromJson},
 };
 
 // A command's synopsis: the first line of its help, after "usage: marl ".
