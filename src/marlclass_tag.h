@@ -35,6 +35,8 @@ public:
     static constexpr int32_t kInlineName = 8;
     // What Next() gives for the last tag of its collection.
     static constexpr int32_t kNoNext = -1;
+    // What NotedHolder() gives for a leaf whose collection nothing has noted.
+    static constexpr int32_t kNoHolder = INT32_MIN;
 
     // Leaves every field unset, so that a table can make room for records it has not filled
     // without touching that memory.
@@ -54,7 +56,8 @@ public:
         const size_t size = static_cast<size_t>(outside) + static_cast<size_t>(valueLength);
         char* const bytes = size > 0 ? arena.AllocateArray<char>(size) : nullptr;
         Tag* const tag = new (place) Tag;  // left unset: Fill sets every field
-        tag->Fill(name, length, isLeaf, isLeaf ? -1 : collection, bytes, value, valueLength);
+        tag->Fill(name, length, isLeaf, isLeaf ? kNoHolder : collection, bytes, value,
+                  valueLength);
         return tag;
     }
     // CreateAt for a tag of its own in arena.
@@ -96,13 +99,22 @@ public:
     // 0 without value; negative only if SetValue was given a negative length.
     int32_t ValueLength() const { return valueLength; }
     // A container's own collection index; -1 for a leaf.
-    int32_t CollectionIndex() const { return collection; }
+    int32_t CollectionIndex() const { return isLeaf ? -1 : collection; }
+    // For a leaf, the collection that holds it, where NoteHolder noted it; kNoHolder otherwise
+    // and for a container, whose holder its own collection knows (Collection::Up). A tag does
+    // not learn its holder when it is made, which would cost the loader a step per tag; a
+    // name index notes it for every leaf it indexes, so that a rename finds that index.
+    int32_t NotedHolder() const { return isLeaf ? collection : kNoHolder; }
+    void NoteHolder(int32_t holder) {
+        if (isLeaf) collection = holder;
+    }
     // The index of the tag after this one in its collection, or kNoNext.
     int32_t Next() const { return next; }
     void SetNext(int32_t tag) { next = tag; }
 
 private:
-    // Sets every field: a tag of the next collection entry's kind, last in its collection.
+    // Sets every field: a tag of the next collection entry's kind, last in its collection. own
+    // is a container's collection, or kNoHolder for a leaf.
     // bytes has room for the name if it is longer than kInlineName, followed by the value.
     void Fill(const char* name, int32_t length, bool leaf, int32_t own, char* bytes,
               const char* valueBytes, int32_t valueBytesLength) {
@@ -160,7 +172,7 @@ private:
     } nameBytes;
     char* value;          // valueLength bytes, or null when the tag holds no value bytes
     int32_t valueLength;  // 0 without value; negative only if SetValue was given a negative length
-    int32_t collection;   // a container's own collection index; -1 for a leaf
+    int32_t collection;   // a container's own collection index; a leaf's noted holder
     int32_t next;         // the next tag of the same collection, or kNoNext
     int8_t nameLength;    // 1 to 64
     int8_t nameRoom;      // name bytes stored: the longest name the tag has had, or 64
