@@ -5,9 +5,7 @@
 // and every lookup then compares against all of them. Under a key that the program picks at
 // run time and never shows, nobody who writes the input can know which keys collide. The
 // function is SipHash-1-3, a keyed function made for exactly this use: its collisions cannot
-// be found without the key, and it is quick on short inputs (a name is at most 64 bytes). Its
-// last word packs the bytes left over in a way of its own (see Tail), as the length in its top
-// byte keeps apart strings of different lengths.
+// be found without the key, and it is quick on short inputs (a name is at most 64 bytes).
 #ifndef MARLLIB_DS_KEYED_HASH_H
 #define MARLLIB_DS_KEYED_HASH_H
 
@@ -73,28 +71,30 @@ private:
         uint64_t v0, v1, v2, v3;
     };
 
-    // 8 bytes as a word, in the machine's byte order: a hash need only agree with itself
-    // within one process.
+    // 8 bytes as a word, in the machine's byte order (SipHash's own on little-endian ones): a
+    // hash need only agree with itself within one process.
     static uint64_t Word(const char* bytes) {
         uint64_t word;
         std::memcpy(&word, bytes, 8);
         return word;
     }
-    // The last 0 to 7 bytes as a word, without a library call for a copy of unknown length:
-    // two 4-byte pieces that may overlap, or the first, middle and last of up to three bytes.
-    // For a given count the word tells the bytes apart, which is all a hash needs.
+    // The last 0 to 7 bytes as a word, the first in its lowest byte, as SipHash packs them,
+    // without a library call for a copy of unknown length: from two 4-byte pieces that may
+    // overlap, or from the first, middle and last of up to three bytes. (A packing of its own,
+    // the second piece whole in the high half, left SipHash's results far from even.)
     static uint64_t Tail(const char* bytes, int32_t count) {
         if (count >= 4) {
             uint32_t low;
             uint32_t high;
             std::memcpy(&low, bytes, 4);
             std::memcpy(&high, bytes + count - 4, 4);
-            return low | static_cast<uint64_t>(high) << 32;
+            return low | (uint64_t{high} >> (8 * (8 - count))) << 32;
         }
         if (count == 0) return 0;
-        return static_cast<uint64_t>(static_cast<uint8_t>(bytes[0])) |
-               static_cast<uint64_t>(static_cast<uint8_t>(bytes[count / 2])) << 8 |
-               static_cast<uint64_t>(static_cast<uint8_t>(bytes[count - 1])) << 16;
+        const auto byte = [bytes](int32_t at) {
+            return static_cast<uint64_t>(static_cast<uint8_t>(bytes[at])) << (8 * at);
+        };
+        return byte(0) | byte(count / 2) | byte(count - 1);
     }
 
     uint64_t key0;
