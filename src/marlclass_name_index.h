@@ -1,13 +1,17 @@
 // MarlClass::NameIndex: the tags of one collection by name, so that a search by name costs
 // O(1 + matches) on average, however many tags the collection holds.
 //
-// A table of 4-byte slots, twice as many as the tags indexed, holds one slot per distinct
-// name, placed by the name's keyed hash (DS::KeyedHash) and found again by linear probing:
-// with at least half the slots empty, a search looks at 1.5 slots on average when it finds
-// its name and 2.5 when it does not. A slot holds the name's only tag or, where tags share a
-// name, the last node of a ring that lists them in collection order: the ring's last node
-// leads to its first, so the first match and the place for the next one are each one step
-// away. The index takes 8 bytes a tag, and 8 more for each tag that shares its name.
+// A table of slots holds one slot per distinct name, placed by the name's keyed hash
+// (DS::KeyedHash) and found again by probing the slots that follow. The slots come in
+// buckets of a cache line each: 12 slots of 4 bytes and, for each, a byte of its name's hash,
+// so that a search reads one line and compares a name only where that byte matches (one time
+// in 255 for another name). A slot holds the name's only tag or, where tags share a name,
+// the last node of a ring that lists them in collection order: the ring's last node leads to
+// its first, so the first match and the place for the next one are each one step away.
+//
+// A table is made with half again as many slots as the collection has tags, 8 bytes a tag,
+// and grows, doubled, once 7 in 8 are taken; a tag that shares its name takes a ring node of 8
+// bytes more.
 //
 // The index follows its collection lazily. A collection only ever grows at its end, so the
 // index need only remember how many of its tags it holds and the last of them: CatchUp, the
@@ -62,28 +66,48 @@ private:
         int32_t tag;
         uint32_t next;
     };
-    // A slot holds a tag's index, or kRing and a node's, or is kEmpty (no tag or node index
-    // has all 32 bits set).
-    static constexpr uint32_t kEmpty = 0xffffffffu;
+    static constexpr uint32_t kSlotsPerBucket = 12;
+    // A cache line of slots. A slot holds a tag's index, or kRing and a node's; its mark, a
+    // byte of its name's hash that is never 0, or 0 for a free slot.
+    struct Bucket {
+        uint32_t slots[kSlotsPerBucket];
+        uint8_t marks[kSlotsPerBucket];
+        uint32_t unused;
+    };
+    static_assert(sizeof(Bucket) == 64, "a bucket is a cache line");
     static constexpr uint32_t kRing = 0x80000000u;
 
-    // The slot that holds the name, or the empty one where it would go.
-    uint32_t Probe(const Tag* tags, const char* name, int32_t length) const;
-    // A tag that has the name of the slot's tags.
-    int32_t NamedBy(uint32_t slot) const {
-        return (slot & kRing) != 0 ? nodes[slot & ~kRing].tag : static_cast<int32_t>(slot);
+    // Where a name is: a bucket and a slot in it.
+    struct Place {
+        Bucket* bucket;
+        uint32_t slot;
+        uint8_t mark;  // the name's
+        bool Free() const { return bucket->marks[slot] == 0; }
+        uint32_t Held() const { return bucket->slots[slot]; }
+    };
+    // The slot that holds the name, whose hash is hashed, or the free one where it would go.
+    Place Find(const Tag* tags, const char* name, int32_t length, uint64_t hashed) const;
+    // The bucket where the search for a name of that hash starts: the hash's high half,
+    // scaled to the table (for any count of buckets).
+    Bucket* FirstBucket(uint64_t hashed) const {
+        return buckets + ((hashed >> 32) * bucketCount >> 32);
     }
-    // Adds tag, the collection's next tag, to its name's slot. Throws std::bad_alloc, with
-    // nothing changed, when a ring needs room that cannot be had.
-    void Insert(const Tag* tags, int32_t tag);
+    // A tag that has the name of a slot's tags.
+    int32_t NamedBy(uint32_t held) const {
+        return (held & kRing) != 0 ? nodes[held & ~kRing].tag : static_cast<int32_t>(held);
+    }
+    // Adds tag, the collection's next tag, whose name's hash is hashed, to its name's slot.
+    // Throws std::bad_alloc, with nothing changed, when a ring needs room that cannot be had.
+    void Insert(const Tag* tags, int32_t tag, uint64_t hashed);
     // Room for more nodes (slow path, out of line).
     void ReserveNodes(uint32_t more);
-    // Room for the slots of count tags: a larger table, empty, when the one held is too small.
+    // Room for count tags: a larger table, empty, when the one held is too full.
     void ReserveSlots(int32_t count);
 
     DS::KeyedHash hash;
-    std::unique_ptr<uint32_t[]> slots;
-    uint32_t slotCount = 0;
+    std::unique_ptr<char[]> table;  // the buckets, from the first cache line boundary on
+    Bucket* buckets = nullptr;
+    uint32_t bucketCount = 0;
     std::unique_ptr<Node[]> nodes;
     uint32_t nodeCount = 0;
     uint32_t nodeCapacity = 0;

@@ -39,7 +39,7 @@ void NameIndexes::Grow() {
     }
 }
 
-const NameIndex& NameIndexes::UpToDate(int32_t collection, const Collection& list, Tag* tags) {
+const NameIndex& NameIndexes::Refresh(int32_t collection, const Collection& list, Tag* tags) {
     Entry* entry = entryCount == 0 ? nullptr : &Place(collection);
     if (entry == nullptr || entry->index == nullptr) {
         // A new index: made, and room for it in the table, before anything changes.
@@ -50,8 +50,11 @@ const NameIndex& NameIndexes::UpToDate(int32_t collection, const Collection& lis
         entry->index = std::move(index);
         ++used;
     }
+    recent = nullptr;  // until it is up to date
     entry->index->CatchUp(tags, list, collection);
-    return *entry->index;
+    recent = entry->index.get();
+    recentCollection = collection;
+    return *recent;
 }
 
 void NameIndexes::Renamed(int32_t tag, int32_t holder) noexcept {

@@ -22,7 +22,12 @@ public:
     // The index of collection (its index in the document, or -1 for the root), whose tags
     // list holds, made if there is none and brought up to date (NameIndex::CatchUp). Throws
     // std::bad_alloc when no room can be had; every index is then still consistent.
-    const NameIndex& UpToDate(int32_t collection, const Collection& list, Tag* tags);
+    const NameIndex& UpToDate(int32_t collection, const Collection& list, Tag* tags) {
+        if (recent != nullptr && recentCollection == collection && recent->UpToDate(list)) {
+            return *recent;
+        }
+        return Refresh(collection, list, tags);
+    }
     // After tag was renamed: holder's index, if it holds the tag, lets go of its tags, to be
     // indexed again on the next search. holder is the collection that holds the tag, or
     // Tag::kNoHolder for a leaf that no index has noted, which no index holds.
@@ -34,6 +39,8 @@ private:
         std::unique_ptr<NameIndex> index;  // null: a free entry
     };
 
+    // UpToDate where the index is not the one searched last, or not up to date (out of line).
+    const NameIndex& Refresh(int32_t collection, const Collection& list, Tag* tags);
     // The entry of collection, or the free one where it would go.
     Entry& Place(int32_t collection) const;
     // A larger table with the same indexes (slow path, out of line).
@@ -43,6 +50,10 @@ private:
     std::unique_ptr<Entry[]> entries;
     uint32_t entryCount = 0;  // a power of two, or 0
     uint32_t used = 0;
+    // The index searched last, up to date then, and its collection: searches tend to come
+    // one after another in one collection.
+    NameIndex* recent = nullptr;
+    int32_t recentCollection = 0;
 };
 
 }  // namespace MarlClass

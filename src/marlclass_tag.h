@@ -82,8 +82,11 @@ public:
     // Copies the whole 64-byte name field to buffer (if not null) and returns NameLength().
     int32_t GetName(char* buffer) const;
 
-    // True when the name is exactly these length bytes.
-    bool NameEquals(const char* query, int32_t length) const;
+    // True when the name is exactly these length bytes. (Inline: every search by name calls
+    // it, once per match when it goes through a name index.)
+    bool NameEquals(const char* query, int32_t length) const {
+        return query != nullptr && length == nameLength && SameBytes(Name(), query, length);
+    }
 
     static bool ValidName(const char* name, int32_t length) {
         return name != nullptr && length >= 1 && length <= kNameMax;
@@ -163,6 +166,30 @@ private:
             to[length / 2] = from[length / 2];
             to[length - 1] = from[length - 1];
         }
+    }
+
+    // True when the length bytes at a and b are the same; compared as CopyBytes copies, in
+    // words that may overlap, without a library call.
+    static bool SameBytes(const char* a, const char* b, int32_t length) {
+        if (length > 8) {
+            for (int32_t i = 0; i + 8 < length; i += 8) {
+                if (Bytes<uint64_t>(a + i) != Bytes<uint64_t>(b + i)) return false;
+            }
+            return Bytes<uint64_t>(a + length - 8) == Bytes<uint64_t>(b + length - 8);
+        }
+        if (length >= 4) {
+            return Bytes<uint32_t>(a) == Bytes<uint32_t>(b) &&
+                   Bytes<uint32_t>(a + length - 4) == Bytes<uint32_t>(b + length - 4);
+        }
+        return length <= 0 || (a[0] == b[0] && a[length / 2] == b[length / 2] &&
+                               a[length - 1] == b[length - 1]);
+    }
+    // sizeof(Word) bytes at bytes, as one word.
+    template <typename Word>
+    static Word Bytes(const char* bytes) {
+        Word word;
+        std::memcpy(&word, bytes, sizeof word);
+        return word;
     }
 
     // Largest first, so that a tag takes 32 bytes on a 64-bit system.

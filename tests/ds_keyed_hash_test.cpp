@@ -9,9 +9,10 @@
 
 namespace {
 
-// 2^16 names in shapes that documents and hostile texts have land in 256 parts of a table chosen by the hash's top byte,
-// as a name index chooses its slot: each part gets 256 on average, and random numbers put
-// fewer than 160 or more than 360 in one part about once in 10^9 draws.
+// 2^16 names in shapes that documents and hostile texts have land in 256 parts of a table,
+// chosen by the hash's top byte as a name index chooses its bucket by the high bits: each part
+// gets 256 on average, give or take 16, and random numbers would put fewer than 160 or more
+// than 360 in any part of the three shapes about once in a million runs.
 TEST(KeyedHash, SpreadsNamesThatDifferLittle) {
     const DS::KeyedHash hash;
     const struct {

@@ -168,7 +168,8 @@ TEST(Document, SearchByNameEdgeResults) {
         const int32_t empty = doc.GetCollection(Add(doc, -1, "c", false));
         Pad(doc, -1, padding);
         int32_t out[8] = {-9, -9, -9, -9, -9, -9, -9, -9};
-        EXPECT_EQ(doc.GetTagsByName(-1, "x", 1, nullptr, 8), 0);  // null out gives 0 even on matches
+        // A null out gives 0 even on matches.
+        EXPECT_EQ(doc.GetTagsByName(-1, "x", 1, nullptr, 8), 0);
         EXPECT_EQ(doc.GetTagsByName(-1, "x", 1, out, 0), 0);
         EXPECT_EQ(doc.GetTagsByName(5, "x", 1, out, 8), 0);
         EXPECT_EQ(doc.GetTagsByName(-2, "x", 1, out, 8), 0);
