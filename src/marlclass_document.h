@@ -4,6 +4,8 @@
 // container tag names its own collection by index, and collection index -1 names the root,
 // which the document holds itself. A collection chains its tags through the tag records.
 // Nothing is ever removed, so every index keeps its meaning for the document's whole life.
+// A search by name goes through the searched collection's name index (NameIndexes), which the
+// document makes on the collection's first search and which follows it from then on.
 #ifndef MARLLIB_MARLCLASS_DOCUMENT_H
 #define MARLLIB_MARLCLASS_DOCUMENT_H
 
