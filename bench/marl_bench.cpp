@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "forms.h"
+#include "lookups.h"
 #include "measure.h"
 #include "readers.h"
 #include "tool_runs.h"
@@ -34,7 +35,7 @@ struct Options {
     bool smoke = false;        // tiny inputs, one or few runs: checks that everything works
     bool printing = true;
     std::vector<std::string> shapes{"config", "flat", "big", "deep", "deep-indented"};
-    std::vector<std::string> scaling{"config", "depth"};
+    std::vector<std::string> scaling{"config", "depth", "lookups"};
     std::string marl;  // the marl tool, for its table; none: no table
     Settings settings;
 };
@@ -502,6 +503,56 @@ void RunDepthScaling(int exponent, uint64_t siblings, const Options& options) {
                 Ratio(perTag[1][0], perTag[0][0]).c_str(), Ratio(perTag[1][1], perTag[0][1]).c_str());
 }
 
+// pugixml's child(name) walks the children, so a pass over N keys takes N^2 / 2 steps: about
+// 20 s at 100,000 keys, half an hour at 1,000,000. Its rows stop here.
+constexpr uint64_t kPugixmlMostKeys = 100000;
+
+// Every key of an N-key root collection looked up once by name, in the collection's order:
+// marllib_GetTagByName, whose first search makes the collection's name index, against
+// pugixml's child(name) on the same keys as the children of one element.
+void RunLookups(const std::vector<uint64_t>& sizes, const Options& options) {
+    std::printf("\nlookups: every key of an N-key collection looked up once by name, in the "
+                "collection's order;\n  marllib_GetTagByName in the root collection (its first "
+                "search makes the index) against\n  pugixml xml_node::child(name) of one "
+                "element (up to %s keys: it walks the children)\n\n",
+                Grouped(kPugixmlMostKeys).c_str());
+    std::printf("  %10s | %4s %9s %9s %9s %9s | %4s %10s %9s | %7s\n", "keys", "runs",
+                "total ms", "ns/lookup", "first ms", "index B/k", "runs", "total ms",
+                "ns/lookup", "ratio");
+    std::vector<double> perLookup;  // marllib's, at each size that it passed
+    for (const uint64_t size : sizes) {
+        const bench::Keys keys = bench::MakeKeys(size);
+        const Outcome mine = bench::MeasureMarllibLookups(keys, options.settings);
+        const double count = static_cast<double>(size);
+        std::printf("  %10s |", Grouped(size).c_str());
+        if (!mine.ok) {
+            std::printf(" FAILED: %s\n", mine.note);
+            failures = true;
+            continue;
+        }
+        std::printf(" %4d %9.2f %9.1f %9.3f %9.2f |", mine.runs, mine.loadNs / 1e6,
+                    mine.loadNs / count, mine.firstNs / 1e6, mine.peakBytes / count);
+        perLookup.push_back(mine.loadNs / count);
+        if (size > kPugixmlMostKeys) {
+            std::printf(" %4s %10s %9s | %7s\n", "-", "-", "-", "-");
+            continue;
+        }
+        const Outcome theirs = bench::MeasurePugixmlLookups(keys, options.settings);
+        if (!theirs.ok) {
+            std::printf(" FAILED: %s\n", theirs.note);
+            continue;
+        }
+        // Two significant digits: marllib takes a small fraction of pugixml's time.
+        std::printf(" %4d %10.2f %9.1f | %7.2g\n", theirs.runs, theirs.loadNs / 1e6,
+                    theirs.loadNs / count, mine.loadNs / theirs.loadNs);
+    }
+    if (perLookup.size() == sizes.size() && sizes.size() > 1) {
+        std::printf("  marllib's ns/lookup at %s keys over that at %s: %s\n",
+                    Grouped(sizes.back()).c_str(), Grouped(sizes.front()).c_str(),
+                    Ratio(perLookup.back(), perLookup.front()).c_str());
+    }
+}
+
 void PrintSummary(const std::vector<ShapeResult>& summary) {
     std::printf("\nmarllib_Load (memory) against pugixml load_buffer in this run: marllib's time or "
                 "peak bytes divided\nby pugixml's (above 1: marllib takes more)\n\n");
@@ -547,7 +598,8 @@ void Usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [--smoke] [--budget SECONDS]\n"
                  "          [--shapes config,flat,big,deep,deep-indented]\n"
-                 "          [--scaling config,depth] [--no-scaling] [--no-print] [--marl TOOL]\n",
+                 "          [--scaling config,depth,lookups] [--no-scaling] [--no-print]"
+                 " [--marl TOOL]\n",
                  program);
 }
 
@@ -693,6 +745,9 @@ int main(int argc, char** argv) {
     }
     if (Listed(options.scaling, "depth")) {
         RunDepthScaling(options.smoke ? 10 : 17, options.smoke ? 1 << 10 : 1 << 17, options);
+    }
+    if (Listed(options.scaling, "lookups")) {
+        RunLookups({10000 / scale, 100000 / scale, 1000000 / scale}, options);
     }
     if (!summary.empty()) PrintSummary(summary);
     return failures ? 1 : 0;

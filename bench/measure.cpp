@@ -77,10 +77,14 @@ bool ResetPeak() {
     return std::fclose(refs) == 0 && written;
 }
 
+}  // namespace
+
 void Fail(Outcome& out, const std::string& why) {
     out.ok = false;
     std::snprintf(out.note, sizeof out.note, "%s", why.c_str());
 }
+
+namespace {
 
 // How many timed runs fit the budget, given how long the first one took.
 int RunsFor(double firstNs, const Settings& settings) {
@@ -89,8 +93,8 @@ int RunsFor(double firstNs, const Settings& settings) {
                                        static_cast<double>(settings.maxRuns)));
 }
 
-// Forks, runs body in the child and returns the Outcome it sent, or a failed one saying how
-// the child ended.
+}  // namespace
+
 Outcome InChild(const std::function<void(Outcome&)>& body, const Settings& settings) {
     std::fflush(nullptr);  // nothing buffered may be written twice
     malloc_trim(0);        // freed memory is given back, so the child cannot reuse it unseen
@@ -145,6 +149,8 @@ Outcome InChild(const std::function<void(Outcome&)>& body, const Settings& setti
     }
     return out;
 }
+
+namespace {
 
 // First loads: one per fresh child, where every page the reader touches is new to the process
 // and faults in, as when a program loads one document and ends. The same load gives the peak.

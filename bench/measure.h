@@ -72,6 +72,13 @@ struct Outcome {
     double freeSamples[kMaxSamples] = {};
 };
 
+// Forks, runs body in the child (which fills its Outcome) and returns the Outcome it sent, or
+// a failed one saying how the child ended: crashed, or still running after
+// settings.timeoutSeconds.
+Outcome InChild(const std::function<void(Outcome&)>& body, const Settings& settings);
+// Marks out as failed, with why as its note.
+void Fail(Outcome& out, const std::string& why);
+
 // Measures a reader: first loads, each in a fresh child, for the time of loading into a process
 // that has never held the tree and for the peak memory (the first of them also walks the tree
 // to verify it); then, in one more child, repeated loads and frees. Medians are reported.

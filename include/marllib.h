@@ -17,7 +17,8 @@
  * document operations use -1, -2, -3, named MARLLIB_<FUNCTION>_<REASON> and documented per
  * function. One number can mean different things for different functions, so compare a
  * result only with its own function's names. Allocation failure is not caught: it leaves the
- * call as the C++ runtime's std::bad_alloc and changes nothing.
+ * call as the C++ runtime's std::bad_alloc and changes nothing. (The searches by name are the
+ * exception: where their index cannot be made they walk the collection, and throw nothing.)
  *
  * Threads: none. Make every call from one thread, or serialise all calls yourself.
  */
@@ -168,7 +169,13 @@ MARLLIB_API int32_t MARLLIB_CALL marllib_AddTag(int32_t handle, int32_t collecti
 MARLLIB_API int32_t MARLLIB_CALL marllib_GetTags(int32_t handle, int32_t collection,
                                                  int32_t* out, int32_t max);
 
-/* Writes to out, in collection order, the indices of at most `max` direct entries of
+/* The two searches by name cost O(1 + matches) on average, whatever the collection's size:
+ * the first search of a collection of 8 or more entries indexes its names (about 8 bytes an
+ * entry, 8 more for an entry that shares its name), and later ones index the entries added
+ * since; a rename has its collection indexed anew on the next search. A document that is
+ * never searched holds no index.
+ *
+ * Writes to out, in collection order, the indices of at most `max` direct entries of
  * collection `collection` whose name equals the `length` bytes at name, and returns how many
  * it wrote. 0 for a null out, max <= 0, an invalid or empty collection, or no match. */
 MARLLIB_API int32_t MARLLIB_CALL marllib_GetTagsByName(int32_t handle, int32_t collection,

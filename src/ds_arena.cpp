@@ -22,8 +22,8 @@ constexpr std::size_t kHugeBlock = std::size_t{8} << 20;
 
 constexpr std::size_t RoundUp(std::size_t size, std::size_t to) { return (size + to - 1) / to * to; }
 
-// Large blocks are filled front to back right after they are made; on Linux, asking for
-// huge pages there turns hundreds of page faults into one.
+}  // namespace
+
 void PreferHugePages(char* start, std::size_t size) {
 #if defined(MADV_HUGEPAGE)
     // The whole huge pages inside [start, start + size): skip head bytes, leave tail bytes.
@@ -36,6 +36,8 @@ void PreferHugePages(char* start, std::size_t size) {
     (void)size;
 #endif
 }
+
+namespace {
 
 #if defined(_WIN32)
 // Windows maps every large block straight from the system and unmaps it when it is freed, so

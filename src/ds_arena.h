@@ -24,6 +24,12 @@
 
 namespace DS {
 
+// Asks the system to back the whole huge pages (2 MB) inside [start, start + size) with huge
+// pages, where it can (Linux): memory filled right after it is made, as an arena's large blocks
+// and a name index's slots are, then takes one page fault per 2 MB instead of hundreds, and a
+// table that is read at random takes no miss in the address cache for each read.
+void PreferHugePages(char* start, std::size_t size);
+
 class Arena {
 public:
     Arena() = default;

@@ -3,11 +3,16 @@
 #include <algorithm>
 #include <new>
 
+#include "marlclass_name_indexes.h"
+
 namespace MarlClass {
+
+Document::Document() = default;
 
 Document::~Document() {
     // Tags and collections are records of the tables and need no destructor call; their
-    // bytes live in the arena, values set later in the heap blocks. Both go with their members.
+    // bytes live in the arena, values set later in the heap blocks. Both go with their members,
+    // and so do the name indexes.
     delete[] tags;
     delete[] collections;
 }
@@ -106,7 +111,13 @@ int32_t Document::GetValue(int32_t tag, char* buffer, int32_t max) const {
 
 bool Document::SetName(int32_t tag, const char* name, int32_t length) {
     Tag* const found = MutableTagAt(tag);
-    return found != nullptr && found->SetName(arena, name, length);
+    if (found == nullptr || !found->SetName(arena, name, length)) return false;
+    if (names != nullptr) names->Renamed(tag, HolderOf(*found));
+    return true;
+}
+
+int32_t Document::HolderOf(const Tag& tag) const {
+    return tag.IsLeaf() ? tag.NotedHolder() : collections[tag.CollectionIndex()].Up();
 }
 
 int32_t Document::GetName(int32_t tag, char* buffer) const {
@@ -126,9 +137,24 @@ int32_t Document::GetTags(int32_t collection, int32_t* out, int32_t max) const {
     return list->Count();
 }
 
+const NameIndex* Document::SearchIndex(int32_t collection) const noexcept {
+    const Collection& list = *CollectionAt(collection);
+    if (list.Count() < kIndexedFrom) return nullptr;
+    try {
+        if (names == nullptr) names = std::make_unique<NameIndexes>();
+        return &names->UpToDate(collection, list, tags);
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // what was made stays, consistent; the caller walks the collection
+    }
+}
+
 int32_t Document::GetTagsByName(int32_t collection, const char* name, int32_t length,
                                 int32_t* out, int32_t max) const {
     if (out == nullptr || max <= 0 || CheckCollection(collection) != 0) return 0;
+    if (!Tag::ValidName(name, length)) return 0;  // no tag has such a name
+    if (const NameIndex* index = SearchIndex(collection)) {
+        return index->All(tags, name, length, out, max);
+    }
     int32_t written = 0;
     for (int32_t tag = CollectionAt(collection)->First(); tag != Tag::kNoNext && written < max;
          tag = tags[tag].Next()) {
@@ -137,8 +163,13 @@ int32_t Document::GetTagsByName(int32_t collection, const char* name, int32_t le
     return written;
 }
 
+static_assert(Tag::kNoNext == MARLLIB_GETTAGBYNAME_NOT_FOUND,
+              "a name index's answer for no match is GetTagByName's");
+
 int32_t Document::GetTagByName(int32_t collection, const char* name, int32_t length) const {
     if (CheckCollection(collection) != 0) return MARLLIB_GETTAGBYNAME_NOT_FOUND;
+    if (!Tag::ValidName(name, length)) return MARLLIB_GETTAGBYNAME_NOT_FOUND;
+    if (const NameIndex* index = SearchIndex(collection)) return index->First(tags, name, length);
     for (int32_t tag = CollectionAt(collection)->First(); tag != Tag::kNoNext;
          tag = tags[tag].Next()) {
         if (tags[tag].NameEquals(name, length)) return tag;

@@ -4,12 +4,15 @@
 // container tag names its own collection by index, and collection index -1 names the root,
 // which the document holds itself. A collection chains its tags through the tag records.
 // Nothing is ever removed, so every index keeps its meaning for the document's whole life.
+// A search by name goes through the searched collection's name index (NameIndexes), which the
+// document makes on the collection's first search and which follows it from then on.
 #ifndef MARLLIB_MARLCLASS_DOCUMENT_H
 #define MARLLIB_MARLCLASS_DOCUMENT_H
 
 #include <cassert>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "ds.h"
 #include "ds_arena.h"
@@ -20,6 +23,9 @@
 
 namespace MarlClass {
 
+class NameIndex;
+class NameIndexes;
+
 class Document : public Marl::Document {
     // Longer names, loaded values and grown name fields live here until the document goes;
     // declared first so that it outlives everything that points into it.
@@ -29,8 +35,13 @@ class Document : public Marl::Document {
 
 public:
     static constexpr int32_t kRoot = MARLLIB_ROOT;
+    // Searches by name of a collection with at least this many tags go through its name
+    // index, made on the first (see NameIndex); smaller ones are walked, which is as quick as
+    // hashing a name and takes no memory.
+    static constexpr int32_t kIndexedFrom = 8;
 
-    Document() = default;
+    // Both out of line, where the name indexes are a complete type.
+    Document();
     ~Document();
     Document(const Document&) = delete;
     Document& operator=(const Document&) = delete;
@@ -49,6 +60,8 @@ public:
     bool SetName(int32_t tag, const char* name, int32_t length);
     int32_t GetName(int32_t tag, char* buffer) const;
     int32_t GetTags(int32_t collection, int32_t* out, int32_t max) const;
+    // The searches by name never throw: where no room can be had for the collection's index,
+    // they walk the collection instead.
     int32_t GetTagsByName(int32_t collection, const char* name, int32_t length, int32_t* out,
                           int32_t max) const;
     int32_t GetTagByName(int32_t collection, const char* name, int32_t length) const;
@@ -133,6 +146,11 @@ private:
     // 0 when the collection exists, otherwise MARLLIB_ADDTAG_NO_COLLECTION or
     // MARLLIB_ADDTAG_BELOW_ROOT, which AddTag, AddLeaf and GetTags all return as they are.
     int32_t CheckCollection(int32_t collection) const;
+    // The name index of collection, an existing one, up to date; null for a collection of
+    // fewer than kIndexedFrom tags, or where no room can be had for the index.
+    const NameIndex* SearchIndex(int32_t collection) const noexcept;
+    // The collection that holds tag, or Tag::kNoHolder for a leaf that no index has noted.
+    int32_t HolderOf(const Tag& tag) const;
 
     Collection root = Collection::Empty(Collection::kNoUp);  // collection index kRoot
     int32_t tagCount = 0;
@@ -141,6 +159,9 @@ private:
     int32_t collectionCount = 0;
     int32_t collectionCapacity = 0;       // the collections that collections has room for
     Collection* collections = nullptr;    // collectionCount collections, in creation order
+    // The indexes of the collections searched by name; none until a search makes the first.
+    // A search changes nothing that can be seen, so a const one may make or update them.
+    mutable std::unique_ptr<NameIndexes> names;
 };
 
 }  // namespace MarlClass

@@ -58,9 +58,4 @@ int32_t Tag::GetName(char* buffer) const {
     return nameLength;
 }
 
-bool Tag::NameEquals(const char* query, int32_t length) const {
-    return query != nullptr && length == nameLength &&
-           std::memcmp(Name(), query, static_cast<size_t>(length)) == 0;
-}
-
 }  // namespace MarlClass

@@ -35,6 +35,8 @@ public:
     static constexpr int32_t kInlineName = 8;
     // What Next() gives for the last tag of its collection.
     static constexpr int32_t kNoNext = -1;
+    // What NotedHolder() gives for a leaf whose collection nothing has noted.
+    static constexpr int32_t kNoHolder = INT32_MIN;
 
     // Leaves every field unset, so that a table can make room for records it has not filled
     // without touching that memory.
@@ -54,7 +56,8 @@ public:
         const size_t size = static_cast<size_t>(outside) + static_cast<size_t>(valueLength);
         char* const bytes = size > 0 ? arena.AllocateArray<char>(size) : nullptr;
         Tag* const tag = new (place) Tag;  // left unset: Fill sets every field
-        tag->Fill(name, length, isLeaf, isLeaf ? -1 : collection, bytes, value, valueLength);
+        tag->Fill(name, length, isLeaf, isLeaf ? kNoHolder : collection, bytes, value,
+                  valueLength);
         return tag;
     }
     // CreateAt for a tag of its own in arena.
@@ -79,8 +82,11 @@ public:
     // Copies the whole 64-byte name field to buffer (if not null) and returns NameLength().
     int32_t GetName(char* buffer) const;
 
-    // True when the name is exactly these length bytes.
-    bool NameEquals(const char* query, int32_t length) const;
+    // True when the name is exactly these length bytes. (Inline: every search by name calls
+    // it, once per match when it goes through a name index.)
+    bool NameEquals(const char* query, int32_t length) const {
+        return query != nullptr && length == nameLength && SameBytes(Name(), query, length);
+    }
 
     static bool ValidName(const char* name, int32_t length) {
         return name != nullptr && length >= 1 && length <= kNameMax;
@@ -96,13 +102,22 @@ public:
     // 0 without value; negative only if SetValue was given a negative length.
     int32_t ValueLength() const { return valueLength; }
     // A container's own collection index; -1 for a leaf.
-    int32_t CollectionIndex() const { return collection; }
+    int32_t CollectionIndex() const { return isLeaf ? -1 : collection; }
+    // For a leaf, the collection that holds it, where NoteHolder noted it; kNoHolder otherwise
+    // and for a container, whose holder its own collection knows (Collection::Up). A tag does
+    // not learn its holder when it is made, which would cost the loader a step per tag; a
+    // name index notes it for every leaf it indexes, so that a rename finds that index.
+    int32_t NotedHolder() const { return isLeaf ? collection : kNoHolder; }
+    void NoteHolder(int32_t holder) {
+        if (isLeaf) collection = holder;
+    }
     // The index of the tag after this one in its collection, or kNoNext.
     int32_t Next() const { return next; }
     void SetNext(int32_t tag) { next = tag; }
 
 private:
-    // Sets every field: a tag of the next collection entry's kind, last in its collection.
+    // Sets every field: a tag of the next collection entry's kind, last in its collection. own
+    // is a container's collection, or kNoHolder for a leaf.
     // bytes has room for the name if it is longer than kInlineName, followed by the value.
     void Fill(const char* name, int32_t length, bool leaf, int32_t own, char* bytes,
               const char* valueBytes, int32_t valueBytesLength) {
@@ -153,6 +168,30 @@ private:
         }
     }
 
+    // True when the length bytes at a and b are the same; compared as CopyBytes copies, in
+    // words that may overlap, without a library call.
+    static bool SameBytes(const char* a, const char* b, int32_t length) {
+        if (length > 8) {
+            for (int32_t i = 0; i + 8 < length; i += 8) {
+                if (Bytes<uint64_t>(a + i) != Bytes<uint64_t>(b + i)) return false;
+            }
+            return Bytes<uint64_t>(a + length - 8) == Bytes<uint64_t>(b + length - 8);
+        }
+        if (length >= 4) {
+            return Bytes<uint32_t>(a) == Bytes<uint32_t>(b) &&
+                   Bytes<uint32_t>(a + length - 4) == Bytes<uint32_t>(b + length - 4);
+        }
+        return length <= 0 || (a[0] == b[0] && a[length / 2] == b[length / 2] &&
+                               a[length - 1] == b[length - 1]);
+    }
+    // sizeof(Word) bytes at bytes, as one word.
+    template <typename Word>
+    static Word Bytes(const char* bytes) {
+        Word word;
+        std::memcpy(&word, bytes, sizeof word);
+        return word;
+    }
+
     // Largest first, so that a tag takes 32 bytes on a 64-bit system.
     union NameBytes {
         char inside[kInlineName];  // with nameRoom up to kInlineName
@@ -160,7 +199,7 @@ private:
     } nameBytes;
     char* value;          // valueLength bytes, or null when the tag holds no value bytes
     int32_t valueLength;  // 0 without value; negative only if SetValue was given a negative length
-    int32_t collection;   // a container's own collection index; -1 for a leaf
+    int32_t collection;   // a container's own collection index; a leaf's noted holder
     int32_t next;         // the next tag of the same collection, or kNoNext
     int8_t nameLength;    // 1 to 64
     int8_t nameRoom;      // name bytes stored: the longest name the tag has had, or 64

@@ -1,6 +1,7 @@
 // Running out of memory: the k-th allocation of an operation throws std::bad_alloc, for every
 // k that the operation reaches. Each time the exception must reach the caller, the registry's
-// handles and every document must be exactly as before, and nothing may leak.
+// handles and every document must be exactly as before, and nothing may leak; a search by
+// name, which may make a name index, must instead answer as it does with memory.
 //
 // This program replaces the global operator new and delete to count and fail allocations,
 // so it is a program of its own: the library's other tests never see the hook. The same count
@@ -34,6 +35,7 @@ struct Hook {
     long long liveBytes;  // the bytes they hold
     long long made;       // allocations since Arm
     long long failAt;     // the allocation (counted from 1) that throws; 0: none
+    bool failOn;          // and so does every one after it
     long long bytes;      // bytes asked for since Arm
     long long peakBytes;  // the most liveBytes held since Arm
     bool armed;
@@ -48,7 +50,9 @@ constexpr std::size_t kHeader = alignof(std::max_align_t);
 constexpr unsigned char kScribble = 0xA5;
 
 void* Allocate(std::size_t size) {
-    if (hook.armed && ++hook.made == hook.failAt) throw std::bad_alloc();
+    if (hook.armed && (++hook.made == hook.failAt || (hook.failOn && hook.made > hook.failAt))) {
+        throw std::bad_alloc();
+    }
     if (hook.armed) hook.bytes += static_cast<long long>(size);
     if (size > SIZE_MAX - kHeader) throw std::bad_alloc();
     auto* const block = static_cast<unsigned char*>(std::malloc(kHeader + size));
@@ -101,7 +105,14 @@ void Arm(long long failAt) {
     hook.bytes = 0;
     hook.peakBytes = hook.liveBytes;
     hook.failAt = failAt;
+    hook.failOn = false;
     hook.armed = true;
+}
+
+// Arm, with every allocation failing: no memory can be had at all.
+void ArmNoMemory() {
+    Arm(1);
+    hook.failOn = true;
 }
 
 // Stops failing and counting; returns the number of allocations made while armed.
@@ -165,9 +176,16 @@ struct Outcome {
 // and checks the strong guarantee, until operation makes fewer than k allocations and
 // succeeds. Returns the number of allocations that were failed, and the result of the run
 // that succeeded (whose effects are checked by the caller's comparison with `changed`).
+// With answers, for a search by name, the operation must instead throw nothing where
+// allocation k fails and give the answer it gives with memory, then and when run once more.
 Outcome EveryFailure(const std::function<void()>& setup,
-                     const std::function<int32_t()>& operation) {
+                     const std::function<int32_t()>& operation, bool answers = false) {
     Outcome outcome;
+    int32_t answer = 0;
+    if (answers) {
+        setup();
+        answer = operation();
+    }
     const bool failedBefore = ::testing::Test::HasFailure();
     for (long long k = 1;; ++k) {
         marllib_Close();
@@ -186,16 +204,24 @@ Outcome EveryFailure(const std::function<void()>& setup,
             }
             made = Disarm();
             unchanged = Registry() == before;
+            if (answers) {
+                EXPECT_EQ(outcome.result, answer) << "allocation " << k << " failed";
+                EXPECT_EQ(operation(), answer) << "the run after allocation " << k << " failed";
+            }
         }
         marllib_Close();
         const long long leaked = hook.live - baseline;
-        if (!threw) {
+        if (answers ? made < k : !threw) {
             EXPECT_LT(made, k) << "allocation " << k << " was made and did not fail";
             EXPECT_EQ(leaked, 0) << "after a successful run";
             outcome.failurePoints = k - 1;
             return outcome;
         }
-        EXPECT_EQ(made, k) << "the operation went on after allocation " << k << " failed";
+        if (answers) {
+            EXPECT_FALSE(threw) << "allocation " << k << " failed and the search threw";
+        } else {
+            EXPECT_EQ(made, k) << "the operation went on after allocation " << k << " failed";
+        }
         EXPECT_TRUE(unchanged) << "allocation " << k << " failed and the registry changed";
         EXPECT_EQ(leaked, 0) << "allocation " << k << " failed and memory leaked";
         if (!failedBefore && ::testing::Test::HasFailure()) return outcome;  // one report
@@ -368,8 +394,34 @@ TEST_F(AllocationFailure, SettersKeepTheOldOrSetTheNew) {
     EXPECT_LE(hook.liveBytes - before, (1 << 20) + 4096);  // the last value, and its name
 }
 
-TEST_F(AllocationFailure, QueriesNeverAllocate) {
+int32_t AddLeaf(int32_t collection, const std::string& name) {
+    return marllib_AddTag(0, collection, name.data(), static_cast<int32_t>(name.size()), true);
+}
+
+// FullTables, and in document 0's root 40 leaves more, tags 4 to 43, named n0 to n19 twice
+// over: enough for the searches of the root to go through a name index.
+void Searchable() {
     FullTables();
+    for (int32_t i = 0; i < 40; ++i) {
+        ASSERT_EQ(AddLeaf(MARLLIB_ROOT, "n" + std::to_string(i % 20)), 4 + i);
+    }
+}
+
+void ExpectRootSearchesAnswer() {
+    int32_t found[3] = {-9, -9, -9};
+    EXPECT_EQ(marllib_GetTagsByName(0, MARLLIB_ROOT, "n5", 2, found, 3), 2);
+    EXPECT_EQ(found[0], 9);
+    EXPECT_EQ(found[1], 29);
+    EXPECT_EQ(found[2], -9);
+    EXPECT_EQ(marllib_GetTagByName(0, MARLLIB_ROOT, "n5", 2), 9);
+    EXPECT_EQ(marllib_GetTagByName(0, MARLLIB_ROOT, "n20", 3), MARLLIB_GETTAGBYNAME_NOT_FOUND);
+}
+
+// Queries but searches never allocate, and neither do searches of a small collection, which
+// walk it. A search of a larger one makes its name index, and where no memory can be had at
+// all it still answers, by walking, throws nothing and changes nothing that can be seen.
+TEST_F(AllocationFailure, QueriesAnswerWithoutMemory) {
+    Searchable();
     char name[MARLLIB_NAME_MAX];
     char value[8];
     int32_t tags[8];
@@ -382,15 +434,90 @@ TEST_F(AllocationFailure, QueriesNeverAllocate) {
     EXPECT_EQ(marllib_GetCollection(0, 1), 1);
     EXPECT_TRUE(marllib_SetValue(0, 3, "x", 0));  // no bytes to keep
     EXPECT_EQ(marllib_Load(nullptr, 0), MARLLIB_LOAD_UNREADABLE);  // no file to read
-    marllib_Close();
+    EXPECT_EQ(Disarm(), 0);
+
+    const std::string before = Registry();
+    ArmNoMemory();
+    ExpectRootSearchesAnswer();
+    EXPECT_GE(Disarm(), 1);  // the searches tried to make the index
+    EXPECT_EQ(Registry(), before);
+
+    // With memory the index is made; a rename lets its tags go, and with no memory again the
+    // index takes them back in the room it has, under their names of now.
+    ExpectRootSearchesAnswer();
+    ASSERT_TRUE(marllib_SetName(0, 9, "n6", 2));
+    ArmNoMemory();
+    EXPECT_EQ(marllib_GetTagByName(0, MARLLIB_ROOT, "n5", 2), 29);
+    EXPECT_EQ(marllib_GetTagByName(0, MARLLIB_ROOT, "n6", 2), 9);
     EXPECT_EQ(Disarm(), 0);
 }
 
-// A path's tag is found by walking each collection to it: nothing in proportion to the
-// collection is made, however many entries follow the match.
+// The tags that both searches find, as one number.
+int32_t Found(int32_t collection, const char* name, int32_t length) {
+    int32_t found[4] = {};
+    int32_t digest = marllib_GetTagsByName(0, collection, name, length, found, 4);
+    for (const int32_t tag : found) digest = digest * 64 + tag;
+    return digest * 64 + marllib_GetTagByName(0, collection, name, length);
+}
+
+TEST_F(AllocationFailure, SearchesAnswerWhereTheirIndexCannotBeMade) {
+    // The first index of a document: the document's indexes, their table, the collection's
+    // index, its slots and its rings.
+    const Outcome first =
+        EveryFailure(Searchable, [] { return Found(MARLLIB_ROOT, "n7", 2); }, true);
+    EXPECT_GE(first.failurePoints, 4);
+    Report("the first search of a collection", first);
+
+    // An index that must grow: 200 tags, names shared, added since it was made.
+    const auto grown = [] {
+        Searchable();
+        ASSERT_EQ(marllib_GetTagByName(0, MARLLIB_ROOT, "n7", 2), 11);
+        for (int32_t i = 0; i < 200; ++i) AddLeaf(MARLLIB_ROOT, "n" + std::to_string(i % 30));
+    };
+    const Outcome growth =
+        EveryFailure(grown, [] { return Found(MARLLIB_ROOT, "n25", 3); }, true);
+    EXPECT_GE(growth.failurePoints, 1);
+    Report("a search whose index grows", growth);
+
+    // A fifth index in one document, for which the table of indexes grows.
+    const auto fourIndexed = [] {
+        ASSERT_EQ(marllib_Create(), 0);
+        for (int32_t c = 0; c < 5; ++c) {
+            marllib_AddTag(0, MARLLIB_ROOT, "box", 3, false);
+            for (int32_t i = 0; i < 10; ++i) AddLeaf(c, "in");
+            if (c < 4) marllib_GetTagByName(0, c, "in", 2);
+        }
+    };
+    const Outcome fifth = EveryFailure(fourIndexed, [] { return Found(4, "in", 2); }, true);
+    EXPECT_GE(fifth.failurePoints, 2);
+    Report("a search that makes a document's fifth index", fifth);
+}
+
+// A collection's name index takes 8 bytes a tag, and 8 more (up to 16, as their room doubles)
+// for each tag that shares its name.
+TEST_F(AllocationFailure, NameIndexesTakeEightBytesATag) {
+    constexpr int32_t kTags = 1 << 16;
+    constexpr long long kFixed = 1024;  // the document's indexes and the index itself
+    for (const bool shared : {false, true}) {
+        ASSERT_EQ(marllib_Create(), 0);
+        for (int32_t i = 0; i < kTags; ++i) {
+            AddLeaf(MARLLIB_ROOT, shared ? "k" : "k" + std::to_string(i));
+        }
+        const long long before = hook.liveBytes;
+        ASSERT_EQ(marllib_GetTagByName(0, MARLLIB_ROOT, "k1", 2), shared ? -1 : 1);
+        EXPECT_LE(hook.liveBytes - before, (shared ? 24 : 8) * kTags + kFixed) << shared;
+        marllib_Close();
+    }
+}
+
+// A path's tag is found through each collection's name index, or by walking the collection
+// to it: besides the index, nothing in proportion to the collection is made, however many
+// entries follow the match.
 TEST_F(AllocationFailure, PathsFindTheirTagWithoutCopyingTheCollection) {
     const marl::Document doc = marl::Document::create();
     for (int i = 0; i < 100000; ++i) marllib_AddTag(doc.handle(), MARLLIB_ROOT, "k", 1, true);
+    // The name index that the collection's first search makes (its bytes are bounded below).
+    ASSERT_EQ(marllib_GetTagByName(doc.handle(), MARLLIB_ROOT, "k", 1), 0);
     Arm(0);
     EXPECT_EQ(doc.at("k"), marl::tag(0));
     EXPECT_EQ(doc.at("k[3]"), marl::tag(2));

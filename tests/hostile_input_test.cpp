@@ -311,4 +311,77 @@ TEST_F(Hostile, ZeroBytesEverywhere) {
               MARLLIB_GETTAGBYNAME_NOT_FOUND);
 }
 
+// Searches by name go through each collection's name index, hashed under a key of the
+// document's own: each costs O(1 + matches) whatever the collection holds, so the rows below,
+// 2^20 searches of a collection of 2^20 tags, would take 2^40 steps if a search walked the
+// collection or if the names met in a few slots of the index.
+constexpr int32_t kTwoToTheTwentieth = 1 << 20;
+
+std::string Hex(uint32_t number) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", number);
+    return text;
+}
+
+TEST_F(Hostile, MillionTagsOfOneNameAndSearchesOfOthers) {
+    const int32_t handle =
+        Load(Repeat("<same/>\n", kTwoToTheTwentieth) + "<other/>\n<same/>\n");
+    ASSERT_GE(handle, 0);
+    int32_t found[4] = {};
+    for (int32_t i = 0; i < kTwoToTheTwentieth; ++i) {
+        const std::string absent = "sam" + std::to_string(i);
+        ASSERT_EQ(marllib_GetTagByName(handle, MARLLIB_ROOT, absent.data(),
+                                       static_cast<int32_t>(absent.size())),
+                  MARLLIB_GETTAGBYNAME_NOT_FOUND);
+        ASSERT_EQ(marllib_GetTagByName(handle, MARLLIB_ROOT, "other", 5), kTwoToTheTwentieth);
+        ASSERT_EQ(marllib_GetTagsByName(handle, MARLLIB_ROOT, "same", 4, found, 4), 4);
+        ASSERT_EQ(found[3], 3);
+    }
+}
+
+TEST_F(Hostile, MillionDistinctNamesThatSimpleHashesConfuse) {
+    const struct {
+        const char* shape;
+        std::string (*name)(uint32_t i);
+    } shapes[] = {
+        // A hash of the first bytes alone sees one name.
+        {"56 bytes in common, then 8 of their own",
+         [](uint32_t i) { return std::string(56, 'p') + Hex(i); }},
+        // A sum or an exclusive or of the 8-byte words sees one name.
+        {"two words whose exclusive or is the same",
+         [](uint32_t i) { return Hex(i) + Hex(i ^ 0x5a5a5a5au); }},
+        // A hash blind to the length sees one name in a few.
+        {"the same bytes and a run of zero bytes",
+         [](uint32_t i) { return Hex(i / 56) + std::string(1 + i % 56, '\0'); }},
+    };
+    for (const auto& shape : shapes) {
+        SCOPED_TRACE(shape.shape);
+        std::string text;
+        for (uint32_t i = 0; i < kTwoToTheTwentieth; ++i) text += "<" + shape.name(i) + "/>\n";
+        const int32_t handle = Load(text);
+        ASSERT_EQ(TagCount(handle), kTwoToTheTwentieth);
+        for (uint32_t i = 0; i < kTwoToTheTwentieth; ++i) {
+            const std::string name = shape.name(i);
+            ASSERT_EQ(marllib_GetTagByName(handle, MARLLIB_ROOT, name.data(),
+                                           static_cast<int32_t>(name.size())),
+                      static_cast<int32_t>(i));
+        }
+        marllib_Close();
+    }
+}
+
+// Adds and searches in turn: each add is indexed once, on the next search.
+TEST_F(Hostile, MillionAddsEachFollowedBySearches) {
+    const int32_t handle = marllib_Create();
+    for (int32_t i = 0; i < kTwoToTheTwentieth; ++i) {
+        const std::string name = "k" + std::to_string(i % 1000);
+        const auto length = static_cast<int32_t>(name.size());
+        ASSERT_EQ(marllib_AddTag(handle, MARLLIB_ROOT, name.data(), length, true), i);
+        ASSERT_EQ(marllib_GetTagByName(handle, MARLLIB_ROOT, name.data(), length), i % 1000);
+        int32_t found[2] = {};
+        ASSERT_EQ(marllib_GetTagsByName(handle, MARLLIB_ROOT, name.data(), length, found, 2),
+                  i < 1000 ? 1 : 2);
+    }
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,12 @@ std::vector<int32_t> Tags(const Document& doc, int32_t collection) {
     std::vector<int32_t> out(static_cast<size_t>(doc.GetTags(collection, nullptr, 0)));
     doc.GetTags(collection, out.data(), static_cast<int32_t>(out.size()));
     return out;
+}
+
+std::string Name(const Document& doc, int32_t tag) {
+    char field[MARLLIB_NAME_MAX];
+    const int32_t length = doc.GetName(tag, field);
+    return length < 0 ? std::string() : std::string(field, static_cast<size_t>(length));
 }
 
 TEST(Document, NewDocumentIsEmptyAndHasOnlyTheRoot) {
@@ -127,13 +134,25 @@ TEST(Document, GetTagsChecksTheCollectionAndBoundsTheCopy) {
     EXPECT_EQ(doc.GetTags(-1, out, -1), 3);
 }
 
-TEST(Document, SearchByNameFindsDirectEntriesInCreationOrder) {
+// Searches by name walk a collection of fewer than Document::kIndexedFrom tags and go through
+// a name index in a larger one: each case below runs on both, padded with other names.
+class SearchByName : public ::testing::TestWithParam<int32_t> {
+protected:
+    static void Pad(Document& doc) {
+        for (int32_t i = 0; i < GetParam(); ++i) Add(doc, -1, "pad" + std::to_string(i), true);
+    }
+};
+INSTANTIATE_TEST_SUITE_P(WalkedAndIndexed, SearchByName,
+                         ::testing::Values(0, Document::kIndexedFrom));
+
+TEST_P(SearchByName, FindsDirectEntriesInCreationOrder) {
     Document doc;
     const int32_t first = Add(doc, -1, "user", true);
     const int32_t box = Add(doc, -1, "box", false);
     Add(doc, doc.GetCollection(box), "user", true);  // not a direct entry of the root
     const int32_t second = Add(doc, -1, "user", true);
     Add(doc, -1, "us", true);
+    Pad(doc);
 
     int32_t out[8];
     EXPECT_EQ(doc.GetTagsByName(-1, "user", 4, out, 8), 2);
@@ -145,12 +164,13 @@ TEST(Document, SearchByNameFindsDirectEntriesInCreationOrder) {
     EXPECT_EQ(doc.GetTagByName(-1, "us", 2), 4);
 }
 
-TEST(Document, SearchByNameEdgeResults) {
+TEST_P(SearchByName, EdgeResults) {
     Document doc;
     Add(doc, -1, "x", true);
     Add(doc, -1, "x", true);
     Add(doc, -1, "x", true);
     const int32_t empty = doc.GetCollection(Add(doc, -1, "c", false));
+    Pad(doc);
     int32_t out[8] = {-9, -9, -9, -9, -9, -9, -9, -9};
     EXPECT_EQ(doc.GetTagsByName(-1, "x", 1, nullptr, 8), 0);  // null out gives 0 even on matches
     EXPECT_EQ(doc.GetTagsByName(-1, "x", 1, out, 0), 0);
@@ -159,7 +179,10 @@ TEST(Document, SearchByNameEdgeResults) {
     EXPECT_EQ(doc.GetTagsByName(empty, "x", 1, out, 8), 0);
     EXPECT_EQ(doc.GetTagsByName(-1, "x", 1, out, 2), 2);  // never writes past max
     EXPECT_EQ(out[2], -9);
+    EXPECT_EQ(doc.GetTagsByName(-1, "x", 1, out, 1), 1);
+    EXPECT_EQ(out[1], 1);  // as the search before left it
     EXPECT_EQ(doc.GetTagsByName(-1, nullptr, 1, out, 8), 0);
+    EXPECT_EQ(doc.GetTagsByName(-1, "x", 0, out, 8), 0);
     EXPECT_EQ(doc.GetTagByName(5, "x", 1), MARLLIB_GETTAGBYNAME_NOT_FOUND);
     EXPECT_EQ(doc.GetTagByName(empty, "x", 1), MARLLIB_GETTAGBYNAME_NOT_FOUND);
     EXPECT_EQ(doc.GetTagByName(MARLLIB_ROOT, nullptr, 1), MARLLIB_GETTAGBYNAME_NOT_FOUND);
@@ -168,13 +191,92 @@ TEST(Document, SearchByNameEdgeResults) {
               MARLLIB_GETTAGBYNAME_NOT_FOUND);
 }
 
-TEST(Document, NamesWithZeroBytesMatchOnlyInFull) {
+TEST_P(SearchByName, NamesWithZeroBytesMatchOnlyInFull) {
     Document doc;
     const std::string name("a\0b", 3);
     const int32_t tag = Add(doc, -1, name, true);
+    Pad(doc);
     EXPECT_EQ(doc.GetTagByName(-1, name.data(), 3), tag);
     EXPECT_EQ(doc.GetTagByName(MARLLIB_ROOT, std::string("a\0c", 3).data(), 3),
               MARLLIB_GETTAGBYNAME_NOT_FOUND);
+    // Names that a hash of fewer bytes, or one blind to the length, would take for one another.
+    for (const std::string other : {"a", "ab", "ba", "abcdefgh1", "abcdefgh2"}) {
+        Add(doc, -1, other, true);
+        Add(doc, -1, other + '\0', true);
+    }
+    for (const std::string other : {"a", "ab", "ba", "abcdefgh1", "abcdefgh2"}) {
+        const int32_t first = doc.GetTagByName(-1, other.data(), static_cast<int32_t>(other.size()));
+        ASSERT_GE(first, 0);
+        EXPECT_EQ(Name(doc, first), other);
+        EXPECT_EQ(Name(doc, doc.GetTagByName(-1, (other + '\0').data(),
+                                             static_cast<int32_t>(other.size()) + 1)),
+                  other + '\0');
+    }
+}
+
+// Every answer of both searches for name in collection, against the collection read through
+// GetTags and GetName.
+void ExpectSearchesAnswer(const Document& doc, int32_t collection, const std::string& name) {
+    std::vector<int32_t> expected;
+    for (const int32_t tag : Tags(doc, collection)) {
+        if (Name(doc, tag) == name) expected.push_back(tag);
+    }
+    const auto length = static_cast<int32_t>(name.size());
+    EXPECT_EQ(doc.GetTagByName(collection, name.data(), length),
+              expected.empty() ? MARLLIB_GETTAGBYNAME_NOT_FOUND : expected[0]);
+    for (const size_t max : {size_t{1}, size_t{2}, expected.size() + 1}) {
+        std::vector<int32_t> out(max);
+        out.resize(static_cast<size_t>(doc.GetTagsByName(collection, name.data(), length,
+                                                         out.data(), static_cast<int32_t>(max))));
+        const size_t wanted = std::min(max, expected.size());
+        EXPECT_EQ(out, std::vector<int32_t>(expected.begin(), expected.begin() + wanted));
+    }
+}
+
+// Adds (as AddTag and as the loader makes them), renames and searches in turn, in the root and
+// nested collections, with names that many tags share and names of their own: each answer
+// is the one the collection gives when read.
+TEST(Document, SearchesFollowAddsAndRenames) {
+    const std::string shared[] = {"k", "key", std::string("k\0", 2), "a longer shared name"};
+    uint32_t state = 2024;
+    const auto below = [&state](size_t count) {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<size_t>(state >> 8) % count;
+    };
+    Document doc;
+    std::vector<int32_t> collections = {MARLLIB_ROOT};
+    std::vector<int32_t> containers = {-1};  // and the tags of the containers, when made
+    for (int32_t step = 0; step < 6000 && !::testing::Test::HasFailure(); ++step) {
+        const int32_t collection = collections[below(collections.size())];
+        const std::string name =
+            below(3) == 0 ? "own" + std::to_string(step) : shared[below(4)];
+        const auto length = static_cast<int32_t>(name.size());
+        switch (below(8)) {
+            case 0: {
+                const int32_t tag = Add(doc, collection, name, collections.size() >= 4);
+                if (collections.size() < 4) {
+                    collections.push_back(doc.GetCollection(tag));
+                    containers.push_back(tag);
+                }
+                break;
+            }
+            case 1: Add(doc, collection, name, true); break;
+            case 2:
+                doc.AddLeafTo(*doc.MutableCollectionAt(collection), name.data(), length, "v", 1);
+                break;
+            case 3: {
+                const size_t tags = static_cast<size_t>(doc.TagCount()) + 1;  // one too many
+                const int32_t tag = below(2) == 0 ? containers[below(containers.size())]
+                                                  : static_cast<int32_t>(below(tags));
+                doc.SetName(tag, name.data(), length);
+                break;
+            }
+            default: ExpectSearchesAnswer(doc, collection, name); break;
+        }
+    }
+    for (const int32_t collection : collections) {
+        for (const std::string& name : shared) ExpectSearchesAnswer(doc, collection, name);
+    }
 }
 
 TEST(Document, LargeDocumentKeepsEveryIndex) {
