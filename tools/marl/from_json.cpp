@@ -147,7 +147,7 @@ private:
                 Check(value.get_string().get(text));
                 return Leaf(into, name, text);
             }
-            case json::json_type::null: return Leaf(into, name, {});
+            case json::json_type::null: return NullLeaf(into, name, value);
             case json::json_type::array: {
                 json::array entries;
                 Check(value.get_array().get(entries));
@@ -165,7 +165,7 @@ private:
             Check(value.get_array().get(entries));
             return Entries(entries, Container(into, name), level + 1);
         }
-        if (key == "value" && type == json::json_type::null) return Leaf(into, name, {});
+        if (key == "value" && type == json::json_type::null) return NullLeaf(into, name, value);
         if ((key == "value" || key == "value64") && type == json::json_type::string) {
             std::string_view text;
             Check(value.get_string().get(text));
@@ -196,11 +196,20 @@ private:
                 Check(value.get_string().get(text));
                 return Leaf(into, name, text);
             }
-            case json::json_type::null: return Leaf(into, name, {});
-            case json::json_type::number:
+            case json::json_type::null: return NullLeaf(into, name, value);
             case json::json_type::boolean: {
+                bool truth = false;
+                if (value.get_bool().get(truth) != simdjson::SUCCESS) {
+                    Fail(value.raw_json_token().front() == 't' ? simdjson::T_ATOM_ERROR
+                                                               : simdjson::F_ATOM_ERROR,
+                         Here());
+                }
+                return Leaf(into, name, truth ? "true" : "false");
+            }
+            case json::json_type::number: {
                 std::string_view token = value.raw_json_token();
                 while (!token.empty() && IsBlank(token.back())) token.remove_suffix(1);
+                if (!IsNumber(token)) Fail(simdjson::NUMBER_ERROR, Here());
                 return Leaf(into, name, token);
             }
             case json::json_type::object: {
@@ -220,6 +229,16 @@ private:
                 return;
             }
         }
+    }
+
+    // A leaf without value, for a null. The on-demand parser tells a value's type by its first
+    // byte only, so the rest is checked here: "nul" is not null.
+    void NullLeaf(marl::collection into, const std::string& name, json::value& value) {
+        bool null = false;
+        if (value.is_null().get(null) != simdjson::SUCCESS || !null) {
+            Fail(simdjson::N_ATOM_ERROR, Here());
+        }
+        Leaf(into, name, {});
     }
 
     // An element of an array, as an entry of its member's name.
@@ -296,6 +315,35 @@ private:
     }
 
     static bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+    // Whether token is a JSON number as RFC 8259 writes one: -?(0|[1-9][0-9]*)(.[0-9]+)?
+    // ([eE][+-]?[0-9]+)?. The parser gives the raw text of a number unchecked, and a number
+    // of any size is JSON, so its text is checked here rather than by converting it.
+    static bool IsNumber(std::string_view token) {
+        std::size_t at = 0;
+        const auto digits = [&] {
+            const std::size_t from = at;
+            while (at < token.size() && token[at] >= '0' && token[at] <= '9') ++at;
+            return at > from;
+        };
+        const auto next = [&](const char* any) {
+            if (at >= token.size() || std::string_view(any).find(token[at]) == std::string_view::npos)
+                return false;
+            ++at;
+            return true;
+        };
+        next("-");
+        if (next("0")) {
+            // no digit may follow a leading zero
+        } else if (!digits()) {
+            return false;
+        }
+        if (next(".") && !digits()) return false;
+        if (next("eE")) {
+            next("+-");
+            if (!digits()) return false;
+        }
+        return at == token.size();
+    }
 
     std::size_t Here() const {
         const char* at = nullptr;
@@ -311,6 +359,12 @@ private:
         // Deeper than the parser was made for: JSON, but no document nests so deep.
         if (failure == simdjson::DEPTH_ERROR) {
             throw Refusal{false, "nesting deeper than " + std::to_string(kMostLevels) + " levels", at};
+        }
+        // The parser finds open arrays and objects before it reads a value, and reports them at
+        // the first one; what is missing is missing at the end.
+        if (failure == simdjson::INCOMPLETE_ARRAY_OR_OBJECT) {
+            at = text_.size();
+            while (at > 0 && IsBlank(text_.data()[at - 1])) --at;
         }
         throw Refusal{true, simdjson::error_message(failure), at};
     }
