@@ -295,6 +295,9 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
     File("m.marl", "  <a>\r\n<b=\"x\"\"y\"><c/>junk</>\n");
     const std::string printed = "<a>\n  <b=\"x\"\"y\">\n  <c/>\n</>\n";  // marl print m.marl
     const std::string wrong = "Try 'marl --help'.\n";
+    std::string deep;  // 1001 levels of plain JSON
+    for (int level = 0; level <= 1000; ++level) deep += "{\"a\":";
+    deep += "1" + std::string(1001, '}');
     struct Case {
         std::string args;
         int status;
@@ -390,6 +393,33 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
          "<stdin>:3:1\n", "", "<*/>\n<**/>\n<*/>\n"},
         {"check", 1, "<stdin>:1:1: error: '/' after a name is not followed by '>'\n", "",
          "<a/x>\n"},
+        // JSON, compact but on a terminal; names and values that are not UTF-8 in base64.
+        {"json m.marl", 0, "[{\"a\":[{\"b\":\"x\\\"y\"},{\"c\":null}]}]\n", ""},
+        {"json --compact --pretty m.marl", 0,
+         "[\n  {\"a\": [\n    {\"b\": \"x\\\"y\"},\n    {\"c\": null}\n  ]}\n]\n", ""},
+        {"json -", 0, "[{\"name64\":\"Yf8=\",\"value64\":\"/g==\"},{\"b\":\"\xc3\xa9\\u0001\"}]\n",
+         "", "<a\xff=\"\xfe\">\n<b=\"\xc3\xa9\x01\">\n"},
+        {"json n.marl n.marl", 2, "", "marl: json takes one INPUT, not 2\nTry 'marl json --help'.\n"},
+#if MARL_READS_JSON
+        {"from-json", 0, printed, "", "[{\"a\":[{\"b\":\"x\\\"y\"},{\"c\":null}]}]"},
+        {"from-json -", 0, "<a\xff=\"\xfe\">\n<b>\n  <c/>\n</>\n", "",
+         "[{\"name64\":\"Yf8=\",\"value64\":\"/g==\"},{\"name\":\"b\",\"entries\":[{\"c\":null}]}]"},
+        {"from-json", 0,
+         "<port=\"8080\">\n<tag=\"a\">\n<tag=\"b\">\n<tls>\n  <on=\"true\">\n</>\n<x/>\n<e=\"1E-7\">\n",
+         "", "{\"port\":8080,\"tag\":[\"a\",\"b\"],\"tls\":{\"on\":true},\"x\":null,\"e\":1E-7}"},
+        {"from-json", 2, "", "<stdin>:1:9: error: not JSON: ...", "[{\"a\":1}\n"},
+        {"from-json", 2, "", "<stdin>:2:6: error: not JSON: ...", "{\"a\":1,\n \"b\":tru}"},
+        {"from-json", 2, "", "<stdin>:1:6: error: not JSON: ...", "{\"a\":01}"},
+        {"from-json", 1, "", "<stdin>:1:2: error: no Marl form: a name is empty\n", "{\"\":1}"},
+        {"from-json", 1, "", "<stdin>:1:3: error: no Marl form: a name of 65 bytes is longer...",
+         "[{\"" + longest + "l\":null}]"},
+        {"from-json", 1, "", "<stdin>:1:7: error: no Marl form: an entry's value is neither...",
+         "[{\"a\":1}]"},
+        {"from-json", 1, "", "<stdin>:1:5002: error: no Marl form: nesting deeper than 1000 levels\n",
+         deep},
+        {"from-json a.json b.json", 2, "",
+         "marl: from-json takes one INPUT, not 2\nTry 'marl from-json --help'.\n"},
+#endif
     };
     const auto matches = [](const std::string& expected, const std::string& got) {
         const size_t size = expected.size();
@@ -407,7 +437,8 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
 
     // The top-level help gives each command's synopsis as the command's own help does.
     const std::string top = Marl("--help").out;
-    for (const std::string command : {"print", "check", "get", "set", "add", "rm"}) {
+    for (const std::string command :
+         {"print", "check", "get", "ls", "set", "add", "rm", "rename", "json", "from-json"}) {
         const std::string own = Marl(command + " --help").out;
         const std::string synopsis = own.substr(12, own.find('\n') - 12);  // after "usage: marl "
         EXPECT_NE(top.find("\n  " + synopsis), std::string::npos) << synopsis;
@@ -662,7 +693,15 @@ TEST_F(MarlTool, PrintOutputReplacesTheFileWhole) {
     // An input that cannot be read leaves the file as it was, and nothing beside it.
     EXPECT_EQ(Marl("print -o in.marl absent.marl").status, 2);
     EXPECT_EQ(Slurp(path), "<c/>\n");
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"in.marl", "link.marl"}));
+    // JSON that does not parse, or has no Marl form, leaves it too; json -o makes a new file.
+#if MARL_READS_JSON
+    EXPECT_EQ(Marl("from-json -o in.marl", "[{\"a\":").status, 2);
+    EXPECT_EQ(Marl("from-json -o in.marl", "{\"\":null}").status, 1);
+    EXPECT_EQ(Slurp(path), "<c/>\n");
+#endif
+    EXPECT_EQ(Marl("json -o new.json in.marl").status, 0);
+    EXPECT_EQ(Slurp(dir + "/new.json"), "[{\"c\":null}]\n");
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"in.marl", "link.marl", "new.json"}));
 }
 
 // Every kind of target print -o meets, as the C++ layer's save meets them.

@@ -111,8 +111,10 @@ private:
         int members = 0;
         std::string firstKey;   // "name" or "name64", with a string: kept until it is known
         std::string firstText;  // whether a second member follows
+        std::size_t firstAt = 0;
         for (auto field : entry) {
             std::string_view key;
+            nameAt_ = static_cast<std::size_t>(field.key().raw() - text_.data()) - 1;  // its '"'
             Check(field.unescaped_key().get(key));
             json::value value;
             Check(field.value().get(value));
@@ -124,12 +126,14 @@ private:
                     Check(value.get_string().get(text));
                     firstKey = key;
                     firstText = text;
+                    firstAt = nameAt_;
                     continue;
                 }
                 Plain(std::string(key), value, type, into, level);
                 continue;
             }
             if (members > 2 || firstKey.empty()) NoForm("an entry has more than one member");
+            nameAt_ = firstAt;
             const std::string name = firstKey == "name" ? firstText : Base64(firstText);
             Second(name, key, value, type, into, level);
         }
@@ -179,6 +183,7 @@ private:
         Deeper(level);
         for (auto field : members) {
             std::string_view key;
+            nameAt_ = static_cast<std::size_t>(field.key().raw() - text_.data()) - 1;  // its '"'
             Check(field.unescaped_key().get(key));
             const std::string name(key);
             json::value value;
@@ -266,11 +271,14 @@ private:
         return document_.collection_of(document_.add_container(into, name));
     }
 
+    // A name that no tag can have is refused at the member that gave it.
     void CheckName(const std::string& name) {
-        if (name.empty()) NoForm("a name is empty");
+        if (name.empty()) throw Refusal{false, "a name is empty", nameAt_};
         if (name.size() > static_cast<std::size_t>(MARLLIB_NAME_MAX)) {
-            NoForm("a name of " + std::to_string(name.size()) +
-                   " bytes is longer than the 64 that a tag holds");
+            throw Refusal{false,
+                          "a name of " + std::to_string(name.size()) +
+                              " bytes is longer than the 64 that a tag holds",
+                          nameAt_};
         }
     }
     void Deeper(int level) {
@@ -374,6 +382,7 @@ private:
     marl::Document& document_;
     json::parser parser_;
     json::document* doc_ = nullptr;
+    std::size_t nameAt_ = 0;  // where the member whose name is read last starts
 };
 
 #endif  // MARL_HAVE_SIMDJSON
