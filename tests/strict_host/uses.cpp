@@ -6,6 +6,7 @@
 #include <marllib_edit.hpp>
 #include <marllib_file.hpp>
 #include <marllib_format.hpp>
+#include <marllib_json.hpp>
 #include <marllib_path.hpp>
 #include <marllib_reader.hpp>
 #include <marllib_scan.hpp>
@@ -47,6 +48,9 @@ int main() {
     marl::read(text, [&](const marl::event& e) { total += static_cast<int>(e.name.size()); });
     MarlFormat::FileOutput out(stdout);
     marl::print_text(text, out);
+    marl::write_json(doc, std::cout, marl::json_layout::pretty);
+    total += static_cast<int>(marl::to_json(doc).size());
+    total += marl::write_json_text(text, out, marl::json_layout::compact) ? 1 : 0;
     marl::file_bytes bytes;
     total += marl::read_file("/dev/null", bytes) + marl::read_file("/dev/null", text);
     total += marl::write_file("/dev/null", [](std::FILE* f) { return std::fputc('x', f) >= 0; });
