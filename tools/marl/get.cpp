@@ -44,7 +44,7 @@ const option kGetOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-const char kHelp[] = "marl get --help";
+const char kGetHelp[] = "marl get --help";
 const char kTopLevel[] = "/";
 
 // The tag's place, as "FILE:LINE:COLUMN", as grep -n and compilers write places.
@@ -76,16 +76,16 @@ int RunGet(int argc, char** argv) {
                                         return true;
                                     });
     if (parsed >= 0) return parsed;
-    if (raw && where) return WrongUsage("get takes -r or -w, not both", kHelp);
-    if (operands.size() < 2) return WrongUsage("get needs a FILE and at least one PATH", kHelp);
+    if (raw && where) return WrongUsage("get takes -r or -w, not both", kGetHelp);
+    if (operands.size() < 2) return WrongUsage("get needs a FILE and at least one PATH", kGetHelp);
 
     for (auto path = operands.begin() + 1; path != operands.end(); ++path) {
         if (*path == kTopLevel && where) {
             return WrongUsage(
-                "-w shows where tags stand; '/' is the top level, which stands nowhere", kHelp);
+                "-w shows where tags stand; '/' is the top level, which stands nowhere", kGetHelp);
         }
         if (*path != kTopLevel && !marl::parse_path(*path)) {
-            return WrongUsage("malformed path '" + *path + "'", kHelp);
+            return WrongUsage("malformed path '" + *path + "'", kGetHelp);
         }
     }
     const std::optional<marl::Source> source = Load(operands[0]);

@@ -38,7 +38,7 @@ const option kListOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-const char kHelp[] = "marl ls --help";
+const char kListHelp[] = "marl ls --help";
 
 // A name as a path writes it: the bytes that the syntax reads otherwise escaped, and a name
 // that is only '*'s (a wildcard) with its first one escaped.
@@ -101,11 +101,11 @@ int RunList(int argc, char** argv) {
                                     [&](int, const char*) { return where = true; });
     if (parsed >= 0) return parsed;
     if (operands.empty() || operands.size() > 2) {
-        return WrongUsage("ls takes a FILE and at most one PATH", kHelp);
+        return WrongUsage("ls takes a FILE and at most one PATH", kListHelp);
     }
     const bool whole = operands.size() == 1 || operands[1] == "/";
     if (!whole && !marl::parse_path(operands[1])) {
-        return WrongUsage("malformed path '" + operands[1] + "'", kHelp);
+        return WrongUsage("malformed path '" + operands[1] + "'", kListHelp);
     }
     const std::optional<marl::Source> source = Load(operands[0]);
     if (!source) return kTrouble;
