@@ -26,6 +26,9 @@ cases=(
     'marl r|rename rm'
     'marl ls -|--help --where -h -w'
     'marl rename a.marl p -|'
+    'marl j|json'
+    'marl json --c|--compact'
+    'marl from-json -o |a.marl b.txt'
 )
 failed=0
 for case in "${cases[@]}"; do
