@@ -20,6 +20,7 @@
 
 #include "forms.h"
 #include "lookups.h"
+#include "marllib_json.hpp"
 #include "measure.h"
 #include "readers.h"
 #include "tool_runs.h"
@@ -379,13 +380,17 @@ void RunSource(const Forms& forms, const Outcome& treeAlone, const Options& opti
 // The marl tool on the config file, run as a user runs it, each run a process of its own:
 // marl get of one leaf against marl print of the whole file (both to /dev/null), and
 // marl set -i of that leaf (a new value each run, so that every run writes), with peak memory
-// against the file's size. The medians of alternating runs.
+// against the file's size; marl json of the file, and marl from-json of that JSON. The
+// medians of alternating runs.
 void RunTool(const Forms& forms, const Options& options) {
     const std::string path = WriteTempFile(forms.marl);
+    const std::string json = WriteTempFile(marl::to_json(marl::Document::load_text(forms.marl)));
     const std::string leaf = bench::FirstLeafPath(forms.marl);
     std::printf("\nconfig: the marl tool on the file (Marl %.2f MB), each run in a process of its "
                 "own\n\n", Mb(forms.marl.size()));
-    if (path.empty() || leaf.empty()) {
+    if (path.empty() || json.empty() || leaf.empty()) {
+        unlink(path.c_str());
+        unlink(json.c_str());
         std::printf("  FAILED: %s\n", path.empty() ? "cannot write a temporary file"
                                                    : "the text holds no leaf");
         failures = true;
@@ -401,6 +406,8 @@ void RunTool(const Forms& forms, const Options& options) {
         {"marl print FILE", {options.marl, "print", path}, {}, {}},
         {"marl get FILE LEAF", {options.marl, "get", path, leaf}, {}, {}},
         {"marl set -i FILE LEAF V", {options.marl, "set", "-i", path, leaf, ""}, {}, {}},
+        {"marl json FILE", {options.marl, "json", path}, {}, {}},
+        {"marl from-json JSON", {options.marl, "from-json", json}, {}, {}},
     };
     const int runs = options.smoke ? 1 : 11;
     for (int run = 0; run < runs; ++run) {
@@ -413,6 +420,7 @@ void RunTool(const Forms& forms, const Options& options) {
         }
     }
     unlink(path.c_str());
+    unlink(json.c_str());
     const auto median = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());
         return v[v.size() / 2];

@@ -452,12 +452,13 @@ TEST_F(AllocationFailure, QueriesAnswerWithoutMemory) {
     EXPECT_EQ(Disarm(), 0);
 }
 
-// The tags that both searches find, as one number.
+// The tags that both searches find, as one number (unsigned, so that it wraps).
 int32_t Found(int32_t collection, const char* name, int32_t length) {
     int32_t found[4] = {};
-    int32_t digest = marllib_GetTagsByName(0, collection, name, length, found, 4);
-    for (const int32_t tag : found) digest = digest * 64 + tag;
-    return digest * 64 + marllib_GetTagByName(0, collection, name, length);
+    const auto bits = [](int32_t n) { return static_cast<uint32_t>(n); };
+    uint32_t digest = bits(marllib_GetTagsByName(0, collection, name, length, found, 4));
+    for (const int32_t tag : found) digest = digest * 64 + bits(tag);
+    return static_cast<int32_t>(digest * 64 + bits(marllib_GetTagByName(0, collection, name, length)));
 }
 
 TEST_F(AllocationFailure, SearchesAnswerWhereTheirIndexCannotBeMade) {
