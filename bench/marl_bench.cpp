@@ -20,7 +20,6 @@
 
 #include "forms.h"
 #include "lookups.h"
-#include "marllib_json.hpp"
 #include "measure.h"
 #include "readers.h"
 #include "tool_runs.h"
@@ -384,7 +383,13 @@ void RunSource(const Forms& forms, const Outcome& treeAlone, const Options& opti
 // medians of alternating runs.
 void RunTool(const Forms& forms, const Options& options) {
     const std::string path = WriteTempFile(forms.marl);
-    const std::string json = WriteTempFile(marl::to_json(marl::Document::load_text(forms.marl)));
+    // The JSON comes from the tool, in a process of its own: a peak is a process's whole
+    // life, and a child's starts with what its parent held when it was forked.
+    std::string json = WriteTempFile("");
+    if (!bench::RunCommand({options.marl, "json", path}, json).ok) {
+        unlink(json.c_str());
+        json.clear();
+    }
     const std::string leaf = bench::FirstLeafPath(forms.marl);
     std::printf("\nconfig: the marl tool on the file (Marl %.2f MB), each run in a process of its "
                 "own\n\n", Mb(forms.marl.size()));

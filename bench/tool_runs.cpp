@@ -11,14 +11,14 @@
 
 namespace bench {
 
-CommandRun RunCommand(const std::vector<std::string>& argv) {
+CommandRun RunCommand(const std::vector<std::string>& argv, const std::string& output) {
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     std::fflush(stdout);  // or the child would write the table's pending lines again
     const pid_t child = fork();
     if (child == 0) {
-        const int sink = open("/dev/null", O_WRONLY);
+        const int sink = open(output.c_str(), O_WRONLY | O_TRUNC);
         if (sink >= 0) dup2(sink, STDOUT_FILENO);
         execv(args[0], args.data());
         _exit(127);

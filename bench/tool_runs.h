@@ -14,8 +14,10 @@ struct CommandRun {
     double peakBytes = 0;   // its peak resident size
 };
 
-// Runs argv (argv[0] a path) with its standard output thrown away, and waits for it.
-CommandRun RunCommand(const std::vector<std::string>& argv);
+// Runs argv (argv[0] a path) with its standard output going to the file output (thrown
+// away by default), and waits for it.
+CommandRun RunCommand(const std::vector<std::string>& argv,
+                      const std::string& output = "/dev/null");
 
 // The path of the first leaf of a text (names joined with '/'), as marl get takes it; empty
 // when the text has none, or a name on the way that a path would have to escape.
