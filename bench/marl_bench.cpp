@@ -397,7 +397,8 @@ void RunTool(const Forms& forms, const Options& options) {
         unlink(path.c_str());
         unlink(json.c_str());
         std::printf("  FAILED: %s\n", path.empty() ? "cannot write a temporary file"
-                                                   : "the text holds no leaf");
+                                     : json.empty() ? "marl json cannot write the file's JSON"
+                                                    : "the text holds no leaf");
         failures = true;
         return;
     }

@@ -123,6 +123,13 @@ private:
 
 namespace detail {
 
+// An output of the writers over a std::ostream: Put writes bytes, Ok tells whether all went.
+struct ostream_output {
+    std::ostream& out;
+    void Put(const char* b, std::size_t n) { out.write(b, static_cast<std::streamsize>(n)); }
+    bool Ok() const { return static_cast<bool>(out); }
+};
+
 // Whether T is read and written as a number or a bool by value_as and set_value. Character
 // types are left out: set_value(t, 'x') writing "120" would surprise.
 template <typename T>
@@ -431,13 +438,7 @@ public:
     // escaped and quote bytes in values doubled, so that the text loads back into the same
     // tree. An empty document writes nothing.
     void write(std::ostream& out) const {
-        struct stream_output {
-            std::ostream& out;
-            void Put(const char* bytes, std::size_t size) {
-                out.write(bytes, static_cast<std::streamsize>(size));
-            }
-            bool Ok() const { return static_cast<bool>(out); }
-        } output{out};
+        detail::ostream_output output{out};
         print(root, output);
     }
     // The same to a stdio stream; false when a write failed (the stream's error then tells why).

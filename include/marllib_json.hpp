@@ -251,13 +251,7 @@ bool write_json_to(const Document& doc, Output& out, json_layout layout) {
 // Writes the document in the JSON form above to out (compact unless asked otherwise).
 inline void write_json(const Document& doc, std::ostream& out,
                        json_layout layout = json_layout::compact) {
-    struct stream_output {
-        std::ostream& out;
-        void Put(const char* bytes, std::size_t size) {
-            out.write(bytes, static_cast<std::streamsize>(size));
-        }
-        bool Ok() const { return static_cast<bool>(out); }
-    } output{out};
+    detail::ostream_output output{out};
     detail::write_json_to(doc, output, layout);
 }
 

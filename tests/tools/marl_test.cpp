@@ -393,7 +393,8 @@ TEST_F(MarlTool, OptionsAndExitStatuses) {
          "<stdin>:3:1\n", "", "<*/>\n<**/>\n<*/>\n"},
         {"check", 1, "<stdin>:1:1: error: '/' after a name is not followed by '>'\n", "",
          "<a/x>\n"},
-        // JSON, compact but on a terminal; names and values that are not UTF-8 in base64.
+        // JSON, compact where standard output is no terminal, and the last layout asked for wins;
+        // names and values that are not UTF-8 in base64.
         {"json m.marl", 0, "[{\"a\":[{\"b\":\"x\\\"y\"},{\"c\":null}]}]\n", ""},
         {"json --compact --pretty m.marl", 0,
          "[\n  {\"a\": [\n    {\"b\": \"x\\\"y\"},\n    {\"c\": null}\n  ]}\n]\n", ""},

@@ -146,12 +146,8 @@ private:
     void Plain(const std::string& name, json::value value, json::json_type type,
                marl::collection into, int level) {
         switch (type) {
-            case json::json_type::string: {
-                std::string_view text;
-                Check(value.get_string().get(text));
-                return Leaf(into, name, text);
-            }
-            case json::json_type::null: return NullLeaf(into, name, value);
+            case json::json_type::string:
+            case json::json_type::null: return Member(name, value, into, level);
             case json::json_type::array: {
                 json::array entries;
                 Check(value.get_array().get(entries));
